@@ -1,0 +1,175 @@
+#include "service/ftp/control_session.h"
+
+#include "service/ftp/data_channel.h"
+#include "service/ftp/ftp_command.h"
+#include "service/ftp/ftp_engine.h"
+#include "service/ftp/text_encoding.h"
+#include "service/net/tcp_socket.h"
+
+namespace corvane {
+namespace {
+
+constexpr std::size_t kReadSize = 16384;
+// Lines that arrive during one transfer beyond this wait in the socket until it ends.
+constexpr std::size_t kMaxQueuedLines = 1024;
+
+}  // namespace
+
+ControlSession::ControlSession(TFtpEngine& engine, TcpSocket& socket)
+    : engine_(engine),
+      socket_(socket),
+      context_(engine.ContextClass ? engine.ContextClass() : std::make_unique<TFtpContext>()),
+      reader_([this](const std::string& answer) { WriteBytes(answer); }) {
+  context_->session_ = this;
+  context_->Security = engine.FTPSecurityOptions;
+}
+
+ControlSession::~ControlSession() = default;
+
+void ControlSession::Run() {
+  context_->Encoding = TTextEncoding::Latin1;
+  if (engine_.OnConnect) {
+    try {
+      engine_.OnConnect(*context_);
+    } catch (const std::exception&) {
+      Disconnect();  // an admission that cannot be decided closes the connection silently
+    }
+  }
+  if (closed_) return;
+  WriteReply(engine_.Greeting);
+  while (!closed_) {
+    std::optional<TelnetLineReader::Line> line = ReadLine(true);
+    if (!line) break;
+    HandleLine(*line, false);
+  }
+}
+
+void ControlSession::WriteReply(const TFtpReply& reply) {
+  WriteBytes(EncodeText(reply.Render(), context_->Encoding));
+}
+
+void ControlSession::WriteBytes(const std::string& bytes) {
+  if (closed_) return;
+  socket_.SendAll(bytes);
+}
+
+void ControlSession::Disconnect() {
+  closed_ = true;
+  socket_.Shutdown();
+}
+
+std::string ControlSession::NotUnderstoodText(const std::string& line) {
+  const std::size_t end = line.find_first_of(" \t");
+  const std::string word = line.substr(0, end);
+  const std::string rest = end == std::string::npos ? "" : line.substr(end);
+  return "'" + UpperCase(word) + rest + "': command not understood.";
+}
+
+std::optional<TelnetLineReader::Line> ControlSession::ReadLine(bool wait) {
+  bool received = false;
+  for (;;) {
+    std::size_t consumed = 0;
+    if (input_offset_ < input_.size()) {
+      std::optional<TelnetLineReader::Line> line =
+          reader_.Feed(input_.data() + input_offset_, input_.size() - input_offset_, &consumed);
+      input_offset_ += consumed;
+      if (line) return line;
+    }
+    input_.clear();
+    input_offset_ = 0;
+    if (closed_) return std::nullopt;
+    // Without waiting, read at most once and only what is already there.
+    if (!wait && (received || socket_.WaitReadable(0) != TcpSocket::WaitResult::Ready))
+      return std::nullopt;
+    input_.resize(kReadSize);
+    std::size_t got = 0;
+    try {
+      got = socket_.Receive(input_.data(), input_.size());
+    } catch (const SocketError&) {
+      got = 0;
+    }
+    input_.resize(got);
+    received = true;
+    if (got == 0) {
+      closed_ = true;
+      return std::nullopt;
+    }
+  }
+}
+
+void ControlSession::HandleLine(const TelnetLineReader::Line& line, bool during_transfer) {
+  if (line.overlong) {
+    WriteReply(500, "Command line too long.");
+    return;
+  }
+  const std::string text = DecodeText(line.bytes, context_->Encoding);
+  if (!during_transfer) {
+    ExecuteLine(text);
+    return;
+  }
+  std::string parameters;
+  if (const TCommandHandler* entry = engine_.TransferCommands().Match(text, &parameters)) {
+    RunCommand(*entry, text, parameters);
+  } else {
+    queued_.push_back(text);
+  }
+}
+
+void ControlSession::ExecuteLine(const std::string& line) {
+  ExecuteLine(line, engine_.CommandHandlers());
+}
+
+void ControlSession::ExecuteLine(const std::string& line, const TCommandTable& table) {
+  if (line.empty()) return;
+  std::string parameters;
+  const TCommandHandler* entry = table.Match(line, &parameters);
+  if (!entry) {
+    WriteReply(500, NotUnderstoodText(line));
+    return;
+  }
+  RunCommand(*entry, line, parameters);
+}
+
+void ControlSession::RunCommand(const TCommandHandler& entry, const std::string& line,
+                                const std::string& parameters) {
+  if (entry.NeedsLogin && !context_->Authenticated) {
+    WriteReply(entry.NotLoggedInCode, entry.NotLoggedInText);
+    return;
+  }
+  TCommand command(*this, entry, line, parameters);
+  try {
+    if (entry.OnCommand) entry.OnCommand(command);
+  } catch (const SocketError&) {
+    closed_ = true;  // the connection broke: nothing more can be said on it
+    return;
+  } catch (const std::exception& error) {
+    command.Reply.Clear();
+    if (entry.ExceptionReplyCode != 0) {
+      command.Reply.SetReply(entry.ExceptionReplyCode, error.what());
+    } else {
+      command.Reply.SetReply(engine_.ExceptionReply.Code(), error.what());
+    }
+    command.SendReply = true;
+  }
+  command.Reply.FillDefaultText();
+  if (command.SendReply && !command.Reply.Empty()) WriteReply(command.Reply);
+  if (command.Disconnect) Disconnect();
+}
+
+void ControlSession::PollDuringTransfer() {
+  if (closed_ || queued_.size() >= kMaxQueuedLines) return;
+  while (std::optional<TelnetLineReader::Line> line = ReadLine(false)) {
+    HandleLine(*line, true);
+    if (closed_ || queued_.size() >= kMaxQueuedLines) return;
+  }
+}
+
+void ControlSession::RunQueuedCommands() {
+  while (!queued_.empty() && !closed_) {
+    const std::string line = std::move(queued_.front());
+    queued_.pop_front();
+    ExecuteLine(line);
+  }
+}
+
+}  // namespace corvane

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "service/ftp/ftp_context.h"
+#include "service/ftp/ftp_reply.h"
+#include "service/ftp/telnet_line_reader.h"
+
+namespace corvane {
+
+class TFtpEngine;
+class TcpSocket;
+struct TCommandHandler;
+class TCommandTable;
+
+// One FTP control connection: greets, reads command lines, dispatches them through the
+// engine's tables and writes the replies. Runs on the connection's own thread.
+class ControlSession {
+ public:
+  ControlSession(TFtpEngine& engine, TcpSocket& socket);
+  ~ControlSession();
+  ControlSession(const ControlSession&) = delete;
+  ControlSession& operator=(const ControlSession&) = delete;
+
+  // Serves the connection until either side closes it.
+  void Run();
+
+  TFtpEngine& Engine() const { return engine_; }
+  TFtpContext& Context() const { return *context_; }
+  TcpSocket& Socket() const { return socket_; }
+
+  // Writes a reply at once, encoded with the connection's encoding.
+  void WriteReply(const TFtpReply& reply);
+  void WriteReply(int code, const std::string& text) { WriteReply(TFtpReply(code, text)); }
+  // Writes bytes as they are (already encoded).
+  void WriteBytes(const std::string& bytes);
+
+  void Disconnect();
+  bool Closed() const { return closed_; }
+
+  // Runs one decoded command line through the given table (the main table by default).
+  void ExecuteLine(const std::string& line);
+  void ExecuteLine(const std::string& line, const TCommandTable& table);
+  // The not-understood answer for a line: "'FOO bar': command not understood."
+  static std::string NotUnderstoodText(const std::string& line);
+
+  // During a transfer: reads whatever command input is available without blocking; ABOR and
+  // STAT run at once through the transfer-time table, other lines are queued.
+  void PollDuringTransfer();
+  // After a transfer's final reply: runs the queued lines in arrival order.
+  void RunQueuedCommands();
+
+ private:
+  // Returns the next line; with wait false only when one is already available.
+  // std::nullopt when none is (or the connection closed).
+  std::optional<TelnetLineReader::Line> ReadLine(bool wait);
+  void HandleLine(const TelnetLineReader::Line& line, bool during_transfer);
+  void RunCommand(const TCommandHandler& entry, const std::string& line,
+                  const std::string& parameters);
+
+  TFtpEngine& engine_;
+  TcpSocket& socket_;
+  std::unique_ptr<TFtpContext> context_;
+  TelnetLineReader reader_;
+  std::string input_;            // received bytes not yet fed to the reader
+  std::size_t input_offset_ = 0;
+  std::deque<std::string> queued_;  // lines that arrived during a transfer
+  bool closed_ = false;
+};
+
+}  // namespace corvane

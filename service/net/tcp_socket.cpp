@@ -1,0 +1,148 @@
+#include "service/net/tcp_socket.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+
+#include "platform/system_error.h"
+#include "service/net/stop_signal.h"
+
+namespace corvane {
+namespace {
+
+[[noreturn]] void ThrowSocketError(const char* what, int error) {
+  throw SocketError(std::string(what) + ": " + SystemErrorText(error));
+}
+
+}  // namespace
+
+TcpSocket TcpSocket::Open(int family, const StopSignal* stop) {
+  UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!fd) ThrowSocketError("Could not create socket", errno);
+  return TcpSocket(std::move(fd), stop);
+}
+
+void TcpSocket::Bind(const Endpoint& local, bool reuse_address) {
+  const int on = 1;
+  if (reuse_address) ::setsockopt(Fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  // An IPv6 socket serves IPv6 only, so IPv4 clients always appear with their dotted address.
+  if (local.family == AF_INET6) ::setsockopt(Fd(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  sockaddr_storage storage;
+  const socklen_t length = ToSockaddr(local, storage);
+  if (::bind(Fd(), reinterpret_cast<sockaddr*>(&storage), length) != 0)
+    ThrowSocketError("Could not bind socket", errno);
+}
+
+void TcpSocket::Listen(int backlog) {
+  if (::listen(Fd(), backlog) != 0) ThrowSocketError("Could not listen", errno);
+}
+
+void TcpSocket::Connect(const Endpoint& remote, int timeout_ms) {
+  sockaddr_storage storage;
+  const socklen_t length = ToSockaddr(remote, storage);
+  if (::connect(Fd(), reinterpret_cast<sockaddr*>(&storage), length) != 0) {
+    if (errno != EINPROGRESS) ThrowSocketError("Could not connect", errno);
+    const WaitResult waited = WaitWritable(timeout_ms);
+    if (waited == WaitResult::Stopped) throw SocketError("Connection stopped");
+    if (waited == WaitResult::Timeout) throw SocketError("Could not connect: timed out");
+    int error = 0;
+    socklen_t size = sizeof error;
+    ::getsockopt(Fd(), SOL_SOCKET, SO_ERROR, &error, &size);
+    if (error != 0) ThrowSocketError("Could not connect", error);
+  }
+}
+
+TcpSocket TcpSocket::Accept(int timeout_ms) {
+  const WaitResult waited = WaitReadable(timeout_ms);
+  if (waited == WaitResult::Stopped) throw SocketError("Listener stopped");
+  if (waited == WaitResult::Timeout) return TcpSocket();
+  UniqueFd accepted(::accept4(Fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+  if (!accepted) {
+    if (errno == EAGAIN || errno == ECONNABORTED || errno == EINTR) return TcpSocket();
+    ThrowSocketError("Could not accept", errno);
+  }
+  return TcpSocket(std::move(accepted), stop_);
+}
+
+TcpSocket::WaitResult TcpSocket::Wait(short events, int timeout_ms) const {
+  pollfd entries[2] = {{Fd(), events, 0}, {stop_ ? stop_->Fd() : -1, POLLIN, 0}};
+  for (;;) {
+    const int ready = ::poll(entries, stop_ ? 2 : 1, timeout_ms);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) ThrowSocketError("Could not wait on socket", errno);
+    if (ready == 0) return WaitResult::Timeout;
+    if (stop_ && (entries[1].revents & POLLIN)) return WaitResult::Stopped;
+    return WaitResult::Ready;
+  }
+}
+
+TcpSocket::WaitResult TcpSocket::WaitReadable(int timeout_ms) const {
+  return Wait(POLLIN, timeout_ms);
+}
+
+TcpSocket::WaitResult TcpSocket::WaitWritable(int timeout_ms) const {
+  return Wait(POLLOUT, timeout_ms);
+}
+
+std::size_t TcpSocket::Receive(void* buffer, std::size_t size) {
+  for (;;) {
+    if (Wait(POLLIN, -1) == WaitResult::Stopped) throw SocketError("Connection stopped");
+    const ssize_t got = ::recv(Fd(), buffer, size, 0);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno == EINTR || errno == EAGAIN) continue;
+    if (errno == ECONNRESET) return 0;
+    ThrowSocketError("Could not read from socket", errno);
+  }
+}
+
+void TcpSocket::SendAll(const void* data, std::size_t size) {
+  const char* next = static_cast<const char*>(data);
+  while (size > 0) {
+    if (Wait(POLLOUT, -1) == WaitResult::Stopped) throw SocketError("Connection stopped");
+    const ssize_t sent = ::send(Fd(), next, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      ThrowSocketError("Could not write to socket", errno);
+    }
+    next += sent;
+    size -= static_cast<std::size_t>(sent);
+  }
+}
+
+std::size_t TcpSocket::SendFile(int file_fd, long long* offset, std::size_t count) {
+  for (;;) {
+    if (Wait(POLLOUT, -1) == WaitResult::Stopped) throw SocketError("Connection stopped");
+    off_t position = static_cast<off_t>(*offset);
+    const ssize_t sent = ::sendfile(Fd(), file_fd, &position, count);
+    if (sent < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      ThrowSocketError("Could not write to socket", errno);
+    }
+    *offset = position;
+    return static_cast<std::size_t>(sent);
+  }
+}
+
+void TcpSocket::Shutdown() const {
+  if (fd_) ::shutdown(Fd(), SHUT_RDWR);
+}
+
+Endpoint TcpSocket::LocalEndpoint() const {
+  sockaddr_storage storage{};
+  socklen_t length = sizeof storage;
+  ::getsockname(Fd(), reinterpret_cast<sockaddr*>(&storage), &length);
+  return FromSockaddr(storage);
+}
+
+Endpoint TcpSocket::PeerEndpoint() const {
+  sockaddr_storage storage{};
+  socklen_t length = sizeof storage;
+  ::getpeername(Fd(), reinterpret_cast<sockaddr*>(&storage), &length);
+  return FromSockaddr(storage);
+}
+
+}  // namespace corvane

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+
+#include "platform/unique_fd.h"
+#include "service/net/endpoint.h"
+
+namespace corvane {
+
+class StopSignal;
+
+// A failure of the connection itself (reset, closed, stopped); the connection is unusable after it.
+class SocketError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A TCP stream socket with blocking calls built on non-blocking I/O: every call waits in poll()
+// and also watches the listener's stop signal (when one is given), so deactivation wakes a thread
+// that is blocked on this socket. Sockets made here are non-blocking; one handed in must be too.
+class TcpSocket {
+ public:
+  enum class WaitResult { Ready, Timeout, Stopped };
+
+  TcpSocket() = default;
+  TcpSocket(UniqueFd fd, const StopSignal* stop) : fd_(std::move(fd)), stop_(stop) {}
+  TcpSocket(TcpSocket&&) = default;
+  TcpSocket& operator=(TcpSocket&&) = default;
+
+  // A new unconnected socket of the family; bind it with Bind, then Connect or Listen.
+  static TcpSocket Open(int family, const StopSignal* stop);
+
+  int Fd() const { return fd_.Get(); }
+  bool Valid() const { return fd_.Valid(); }
+  const StopSignal* Stop() const { return stop_; }
+
+  void Bind(const Endpoint& local, bool reuse_address);
+  void Listen(int backlog);
+  // Connects to the remote endpoint within timeout_ms; throws SocketError on failure.
+  void Connect(const Endpoint& remote, int timeout_ms);
+  // Waits up to timeout_ms (-1: forever) for an incoming connection and accepts it.
+  // Returns an invalid socket on timeout or when the client went away before it was accepted;
+  // throws SocketError when stopped or on failure.
+  TcpSocket Accept(int timeout_ms);
+
+  // timeout_ms -1 waits without limit.
+  WaitResult WaitReadable(int timeout_ms) const;
+  WaitResult WaitWritable(int timeout_ms) const;
+
+  // Reads what is available (at most size bytes), blocking until something arrives.
+  // Returns 0 when the peer closed the connection; throws SocketError on failure or stop.
+  std::size_t Receive(void* buffer, std::size_t size);
+  // Sends every byte; throws SocketError on failure or stop.
+  void SendAll(const void* data, std::size_t size);
+  void SendAll(const std::string& data) { SendAll(data.data(), data.size()); }
+  // Sends up to count bytes of the file from *offset with sendfile(2), advancing *offset.
+  // Returns the number of bytes sent (0 at the end of the file); throws SocketError on failure.
+  std::size_t SendFile(int file_fd, long long* offset, std::size_t count);
+
+  // Ends both directions; wakes any thread blocked on the socket. Safe from another thread.
+  void Shutdown() const;
+  void Close() { fd_.Reset(); }
+
+  Endpoint LocalEndpoint() const;
+  Endpoint PeerEndpoint() const;
+
+ private:
+  WaitResult Wait(short events, int timeout_ms) const;
+
+  UniqueFd fd_;
+  const StopSignal* stop_ = nullptr;
+};
+
+}  // namespace corvane
