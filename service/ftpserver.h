@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_stream.h"
 #include "service/activity_log.h"
 
 namespace corvane {
