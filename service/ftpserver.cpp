@@ -69,6 +69,7 @@ void TFTPServer::AttachEngineHandlers() {
   engine.OnStoreFile = [this](TFtpContext& c, const std::string& p, bool append) {
     return OnStoreFile(c, p, append);
   };
+  engine.OnFileExists = [this](TFtpContext& c, const std::string& p) { return OnFileExists(c, p); };
   engine.OnDeleteFile = [this](TFtpContext& c, const std::string& p) { OnDeleteFile(c, p); };
   engine.OnRenameFile = [this](TFtpContext& c, const std::string& from, const std::string& to) {
     OnRenameFile(c, from, to);

@@ -86,6 +86,7 @@ class TFTPServer {
   std::unique_ptr<FileStream> OnRetrieveFile(TFtpContext& context, const std::string& path);
   std::unique_ptr<FileStream> OnStoreFile(TFtpContext& context, const std::string& path,
                                           bool append);
+  bool OnFileExists(TFtpContext& context, const std::string& path);
   void OnListDirectory(TFtpContext& context, const std::string& path, const std::string& options,
                        const std::string& command, TListOutput& listing);
 

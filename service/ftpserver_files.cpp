@@ -25,6 +25,8 @@ void TFTPServer::OnRenameFile(TFtpContext&, const std::string&, const std::strin
   throw std::runtime_error("Failed to rename");
 }
 
+bool TFTPServer::OnFileExists(TFtpContext&, const std::string&) { return false; }
+
 std::unique_ptr<FileStream> TFTPServer::OnRetrieveFile(TFtpContext&, const std::string&) {
   return nullptr;
 }

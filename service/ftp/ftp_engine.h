@@ -61,6 +61,8 @@ class TFtpEngine {
       OnRetrieveFile;
   std::function<std::unique_ptr<FileStream>(TFtpContext&, const std::string& path, bool append)>
       OnStoreFile;
+  // Whether a file of that virtual path exists (STOU picks a name that does not).
+  std::function<bool(TFtpContext&, const std::string& path)> OnFileExists;
   std::function<void(TFtpContext&, const std::string& path, const std::string& options,
                      const std::string& command, TListOutput& listing)>
       OnListDirectory;
