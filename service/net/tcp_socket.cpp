@@ -6,7 +6,9 @@
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 
+#include <csignal>
 #include <cerrno>
+#include <ctime>
 
 #include "platform/system_error.h"
 #include "service/net/stop_signal.h"
@@ -17,6 +19,27 @@ namespace {
 [[noreturn]] void ThrowSocketError(const char* what, int error) {
   throw SocketError(std::string(what) + ": " + SystemErrorText(error));
 }
+
+// sendfile(2) has no MSG_NOSIGNAL: SIGPIPE is blocked on this thread around the call and a
+// pending one is consumed, so a peer that went away is an error, not the end of the process.
+class SigpipeGuard {
+ public:
+  SigpipeGuard() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+  }
+  ~SigpipeGuard() {
+    const timespec none{0, 0};
+    while (::sigtimedwait(&pipe_, nullptr, &none) > 0) {
+    }
+    ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+
+ private:
+  sigset_t pipe_;
+  sigset_t previous_;
+};
 
 }  // namespace
 
@@ -117,7 +140,11 @@ std::size_t TcpSocket::SendFile(int file_fd, long long* offset, std::size_t coun
   for (;;) {
     if (Wait(POLLOUT, -1) == WaitResult::Stopped) throw SocketError("Connection stopped");
     off_t position = static_cast<off_t>(*offset);
-    const ssize_t sent = ::sendfile(Fd(), file_fd, &position, count);
+    ssize_t sent;
+    {
+      SigpipeGuard guard;
+      sent = ::sendfile(Fd(), file_fd, &position, count);
+    }
     if (sent < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
       ThrowSocketError("Could not write to socket", errno);
