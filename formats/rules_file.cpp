@@ -112,28 +112,28 @@ class FieldScanner {
   std::string_view rest_;
 };
 
-std::optional<std::string> ReadSpec(std::string_view rest) {
-  std::optional<std::string> spec = FieldScanner(rest).Word();
-  if (!spec) return std::nullopt;
-  return Trim(*spec);
+std::optional<std::string> ReadAddress(std::string_view rest) {
+  std::optional<std::string> address = FieldScanner(rest).Word();
+  if (!address) return std::nullopt;
+  return Trim(*address);
 }
 
-std::optional<std::string> ReadSpecAndInteger(std::string_view rest) {
+std::optional<std::string> ReadAddressAndInteger(std::string_view rest) {
   FieldScanner scanner(rest);
-  std::optional<std::string> spec = scanner.Word();
-  if (!spec) return std::nullopt;
+  std::optional<std::string> address = scanner.Word();
+  if (!address) return std::nullopt;
   std::optional<int> number = scanner.Integer();
   if (!number) return std::nullopt;
-  return Trim(*spec) + "=" + std::to_string(*number);
+  return Trim(*address) + "=" + std::to_string(*number);
 }
 
-std::optional<std::string> ReadSpecAndTarget(std::string_view rest) {
+std::optional<std::string> ReadAddressAndTarget(std::string_view rest) {
   FieldScanner scanner(rest);
-  std::optional<std::string> spec = scanner.Word();
-  if (!spec) return std::nullopt;
+  std::optional<std::string> address = scanner.Word();
+  if (!address) return std::nullopt;
   std::optional<std::string> target = scanner.Word();
   if (!target) return std::nullopt;
-  return Trim(*spec) + "=" + Trim(*target);
+  return Trim(*address) + "=" + Trim(*target);
 }
 
 void ReadServiceLine(std::string_view line, ServiceRuleFile& rules) {
@@ -144,12 +144,12 @@ void ReadServiceLine(std::string_view line, ServiceRuleFile& rules) {
     std::vector<std::string> ServiceRuleFile::*list;
   };
   static constexpr Kind kKinds[] = {
-      {"DELAY", ReadSpecAndInteger, &ServiceRuleFile::delay},
-      {"REJECT", ReadSpec, &ServiceRuleFile::reject},
-      {"ACCEPT", ReadSpec, &ServiceRuleFile::accept},
-      {"LIMITMAX", ReadSpecAndInteger, &ServiceRuleFile::limit},
-      {"ROUTE", ReadSpecAndTarget, &ServiceRuleFile::route},
-      {"LOADBALANCERANDAM", ReadSpecAndTarget, &ServiceRuleFile::loadBalance},
+      {"DELAY", ReadAddressAndInteger, &ServiceRuleFile::delay},
+      {"REJECT", ReadAddress, &ServiceRuleFile::reject},
+      {"ACCEPT", ReadAddress, &ServiceRuleFile::accept},
+      {"LIMITMAX", ReadAddressAndInteger, &ServiceRuleFile::limit},
+      {"ROUTE", ReadAddressAndTarget, &ServiceRuleFile::route},
+      {"LOADBALANCERANDAM", ReadAddressAndTarget, &ServiceRuleFile::loadBalance},
   };
 
   if (StartsWith(line, "POLICY")) {

@@ -12,12 +12,12 @@ struct ServiceRuleFile {
   // Characters 8 to 13 of the last POLICY line, without its line end (shorter when the line is);
   // std::nullopt when the file has no POLICY line, and then the previous policy stays in force.
   std::optional<std::string> policy;
-  std::vector<std::string> delay;        // "spec=integer", sorted ascending by bytes
-  std::vector<std::string> reject;       // specs, sorted ascending by bytes
-  std::vector<std::string> accept;       // specs, in file order
-  std::vector<std::string> limit;        // "spec=integer"
-  std::vector<std::string> route;        // "spec=target"
-  std::vector<std::string> loadBalance;  // "spec=target"
+  std::vector<std::string> delay;        // "address=integer", sorted ascending by bytes
+  std::vector<std::string> reject;       // address patterns, sorted ascending by bytes
+  std::vector<std::string> accept;       // address patterns, in file order
+  std::vector<std::string> limit;        // "address=integer"
+  std::vector<std::string> route;        // "address=target"
+  std::vector<std::string> loadBalance;  // "address=target"
 };
 
 // rules.txt as the desktop's security page holds it.

@@ -96,11 +96,12 @@ TEST(RulesFileTest, ServiceReadsFieldsLikeItsPatterns) {
       "REJECT   \n"
       "REJECT 10.0.0.10 and more words\n"
       "REJECT\t1.1.1.1\n"
-      "REJECTED 9.9.9.9\n"  // no blank needed after the keyword: the spec is "ED"
+      "REJECTED 9.9.9.9\n"  // no blank needed after the keyword: the address is "ED"
       " REJECT 8.8.8.8\n"
       "ACCEPT 192.168.1.10-20\n"
       "ACCEPT 0.0.0.0\n"
-      "ACCEPT \x01spec\x01\n"
+      "ACCEPT \x01"
+      "addr\x01\n"
       "DELAY 10.0.0.1 5\n"
       "DELAY 10.0.0.1\n"
       "DELAY 10.0.0.2 x\n"
@@ -113,7 +114,7 @@ TEST(RulesFileTest, ServiceReadsFieldsLikeItsPatterns) {
       "LOADBALANCERANDAM 1.2.3.4 serverA\n"
       "COMMENT whatever\n");
   EXPECT_EQ(read.service.reject, (Lines{"1.1.1.1", "10.0.0.10", "10.1.1.1", "ED"}));
-  EXPECT_EQ(read.service.accept, (Lines{"192.168.1.10-20", "0.0.0.0", "spec"}));
+  EXPECT_EQ(read.service.accept, (Lines{"192.168.1.10-20", "0.0.0.0", "addr"}));
   EXPECT_EQ(read.service.delay, (Lines{"1.1.1.1=-3", "10.0.0.1=5", "2.2.2.2=2147483647"}));
   EXPECT_EQ(read.service.limit, Lines{"10.0.0.0/8=20"});
   EXPECT_EQ(read.service.route, Lines{"10.0.0.0/8=gateway"});
