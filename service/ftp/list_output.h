@@ -1,0 +1,94 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvane {
+
+enum class TDirItemType { ditDirectory, ditFile, ditSymbolicLink, ditSymbolicLinkDir };
+
+// One entry of a directory listing, as the listing handler fills it in.
+struct TListOutputItem {
+  std::string FileName;  // no directory part
+  TDirItemType ItemType = TDirItemType::ditFile;
+  std::uint64_t Size = 0;
+  bool SizeAvail = true;
+  std::chrono::local_seconds ModifiedDate{};  // local time
+  // The same instant in UTC when the handler knows it; otherwise fact lines derive it from
+  // ModifiedDate with the current offset from UTC.
+  std::optional<std::chrono::sys_seconds> ModifiedDateGMT;
+  bool ModifiedAvail = true;
+  std::chrono::local_seconds CreationDate{};
+  std::chrono::local_seconds LastAccessDate{};
+  std::string OwnerName;
+  std::string GroupName;
+  // Three characters each, such as "rw-".
+  std::string OwnerPermissions;
+  std::string GroupPermissions;
+  std::string OtherPermissions;
+  std::uint32_t LinkCount = 0;
+  std::uint64_t NumberBlocks = 0;
+  std::string LinkedItemName;
+  std::string UniqueID;
+  std::string MLSTPermissions;
+};
+
+// The moment a listing is formatted against: today's local date (for the recent/older date
+// forms) and the current offset of local time from UTC (for fact lines). Tests set both.
+struct TListClock {
+  std::chrono::local_days Today{};
+  std::chrono::seconds UtcOffset{0};
+
+  static TListClock Now();
+};
+
+// The entries of one listed directory and the options in effect; formats itself into the
+// lines of LIST, NLST and MLSD/MLST. Lines carry no line end and are internal UTF-8.
+class TListOutput {
+ public:
+  // The option word of the command ("-la"); only "l", "a" and "T" have an effect.
+  std::string Switches;
+  // LIST writes a "total" line (always on in this server). Listings are always Unix style.
+  bool ExportTotalLine = true;
+
+  TListOutputItem& Add() { return items_.emplace_back(); }
+  std::size_t Count() const { return items_.size(); }
+  const std::vector<TListOutputItem>& Items() const { return items_; }
+  std::vector<TListOutputItem>& Items() { return items_; }
+
+  bool HasSwitch(char letter) const { return Switches.find(letter) != std::string::npos; }
+
+  // LIST, STAT with a path and NLST with "l": the total line, then one long line per selected
+  // entry in name order.
+  std::vector<std::string> LongLines(const TListClock& clock) const;
+  // NLST: bare names in name order; the long lines when the switches hold "l".
+  std::vector<std::string> NameLines(const TListClock& clock) const;
+  // MLSD and MLST: one fact line per entry, every entry in reading order. facts is a
+  // TMlsFact bit set.
+  std::vector<std::string> FactLines(unsigned facts, const TListClock& clock) const;
+
+ private:
+  // The entries LIST and NLST show ("." and ".." only with "a"), in name order: names
+  // beginning with "." first ("." then ".."), then the locale's collation (LC_COLLATE),
+  // case-sensitive.
+  std::vector<const TListOutputItem*> SelectedSorted() const;
+
+  std::vector<TListOutputItem> items_;
+};
+
+// One LIST line of an entry; full_time is the "T" switch.
+std::string FormatLongLine(const TListOutputItem& item, bool full_time, const TListClock& clock);
+// One MLSD/MLST fact line of an entry.
+std::string FormatFactLine(const TListOutputItem& item, unsigned facts, const TListClock& clock);
+
+// A listing line as it goes on the wire: UTF-8 (invalid sequences become "?") when utf8 is
+// set, otherwise 7-bit US-ASCII with "?" for every other character. Either way CR and LF
+// (and in ASCII every control character) become "?" so a file name cannot start a new line.
+std::string EncodeListingLine(const std::string& line, bool utf8);
+// A file name made safe for a reply line: CR and LF become "?".
+std::string ReplySafeName(std::string name);
+
+}  // namespace corvane
