@@ -1,6 +1,7 @@
 #include "service/activity_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -65,7 +66,12 @@ void ActivityLog::Write(const std::string& text) noexcept {
     const std::time_t now = clock_ ? clock_() : std::time(nullptr);
     const std::string& directory = directory_.empty() ? default_directory_ : directory_;
     const std::string record = FormatLogTimeStamp(now) + " - " + text + " \r\n";
-    if (!AppendRecord(directory + "/main.log", record)) {
+    bool written = AppendRecord(directory + "/main.log", record);
+    // The default directory is made on first use (one level, like the configured one at
+    // start-up), so the lines written before the configuration is read are not lost.
+    if (!written && directory_.empty() && ::mkdir(default_directory_.c_str(), 0755) == 0)
+      written = AppendRecord(directory + "/main.log", record);
+    if (!written) {
       WriteSystemLog(SystemLogPriority::kInformation, text);
     }
   } catch (...) {
