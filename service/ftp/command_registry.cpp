@@ -8,8 +8,8 @@ enum Login { kNoLogin, kLogin, kLoginElse550 };
 enum Help { kListed, kPlaceholder, kHidden };
 
 // One row of the main table: word, login rule, exception code (0: none), help, description.
-void Add(TCommandTable& table, const char* word, Login login, int exception_code, Help help,
-         const char* description, TCommandEvent handler) {
+TCommandHandler& Add(TCommandTable& table, const char* word, Login login, int exception_code,
+                     Help help, const char* description, TCommandEvent handler) {
   TCommandHandler entry;
   entry.Command = word;
   entry.NeedsLogin = login != kNoLogin;
@@ -22,7 +22,7 @@ void Add(TCommandTable& table, const char* word, Login login, int exception_code
   entry.HelpSuperScript = help == kPlaceholder ? "*" : "";
   entry.Description = description;
   entry.OnCommand = std::move(handler);
-  table.Add(std::move(entry));
+  return table.Add(std::move(entry));
 }
 
 void RegisterMainTable(TCommandTable& t) {
@@ -33,7 +33,9 @@ void RegisterMainTable(TCommandTable& t) {
   Add(t, "CWD", kLogin, 550, kListed, "Syntax: CWD [ <sp> directory-name ]", CmdCwd);
   Add(t, "CDUP", kLogin, 550, kListed, "Syntax: CDUP (change to parent directory)", CmdCdup);
   Add(t, "SMNT", kNoLogin, 0, kListed, "SMNT        (structure mount); unimplemented.", CmdSmnt);
-  Add(t, "QUIT", kNoLogin, 0, kListed, "Syntax: QUIT (terminate service)", CmdQuit);
+  // The one entry whose connection closes after its reply.
+  Add(t, "QUIT", kNoLogin, 0, kListed, "Syntax: QUIT (terminate service)", CmdQuit).Disconnect =
+      true;
   Add(t, "REIN", kLogin, 0, kListed, "Syntax: REIN (reinitialize server state)", CmdRein);
   Add(t, "PORT", kLogin, 0, kListed, "Syntax: PORT <sp> b0, b1, b2, b3, b4", CmdPort);
   Add(t, "PASV", kLogin, 0, kListed, "Syntax: PASV (set server in passive mode)", CmdPasv);

@@ -26,8 +26,8 @@ void CmdPass(TCommand& command) {
   }
   context.Authenticated = false;
   const TFtpEngine& engine = command.Engine();
-  const bool accepted = engine.OnUserLogin &&
-                        engine.OnUserLogin(context, context.Username, command.UnparsedParams());
+  const bool accepted =
+      engine.OnUserLogin && engine.OnUserLogin(context, context.Username, command.UnparsedParams());
   if (accepted) {
     context.Password = command.UnparsedParams();
     context.Authenticated = true;
@@ -52,9 +52,9 @@ void CmdRein(TCommand& command) {
   command.Reply.SetReply(220, "Service ready for new user.");
 }
 
+// The table entry carries the disconnect flag: the connection closes after this reply.
 void CmdQuit(TCommand& command) {
   command.Reply.SetReply(221, "Goodbye.");
-  command.Disconnect = true;
 }
 
 }  // namespace corvane

@@ -20,6 +20,12 @@ void TelnetLineReader::Append(char c) {
   line_ += c;
 }
 
+// An emptied line starts afresh, so a line that had grown too long is no longer overlong.
+void TelnetLineReader::ClearLine() {
+  line_.clear();
+  overlong_ = false;
+}
+
 std::optional<TelnetLineReader::Line> TelnetLineReader::Feed(const char* data, std::size_t size,
                                                              std::size_t* consumed) {
   while (*consumed < size) {
@@ -56,7 +62,7 @@ std::optional<TelnetLineReader::Line> TelnetLineReader::Feed(const char* data, s
         state_ = State::Text;
         switch (byte) {
           case kIp:
-            line_.clear();
+            ClearLine();
             state_ = State::SkipToDm;
             break;
           case kAo:
@@ -67,7 +73,7 @@ std::optional<TelnetLineReader::Line> TelnetLineReader::Feed(const char* data, s
             if (!line_.empty()) line_.pop_back();
             break;
           case kEl:
-            line_.clear();
+            ClearLine();
             break;
           case kSb:
             option_verb_ = kSb;

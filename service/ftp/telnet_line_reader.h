@@ -31,10 +31,19 @@ class TelnetLineReader {
   bool Pending() const { return state_ != State::Text || !line_.empty() || overlong_; }
 
  private:
-  enum class State { Text, AfterCr, Command, Option, SubNegotiation, SubNegotiationIac, SkipToDm,
-                     SkipToDmIac };
+  enum class State {
+    Text,
+    AfterCr,
+    Command,
+    Option,
+    SubNegotiation,
+    SubNegotiationIac,
+    SkipToDm,
+    SkipToDmIac
+  };
 
   void Append(char c);
+  void ClearLine();
 
   std::function<void(const std::string&)> respond_;
   State state_ = State::Text;

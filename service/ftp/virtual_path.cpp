@@ -6,7 +6,8 @@ namespace corvane {
 namespace {
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
-  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
 }
 
@@ -51,11 +52,11 @@ std::string Canonicalise(const std::string& current_directory, const std::string
 }
 
 std::string ChangeDirectoryTarget(const std::string& current_directory, const std::string& path) {
+  // One trailing separator goes; what is then empty (a bare CWD included) means the root.
   std::string parameter = path;
-  if (!parameter.empty() && (parameter.back() == '/' || parameter.back() == '\\')) {
+  if (!parameter.empty() && (parameter.back() == '/' || parameter.back() == '\\'))
     parameter.pop_back();
-    if (parameter.empty()) parameter = "/";
-  }
+  if (parameter.empty()) parameter = "/";
   std::string target;
   if (parameter == "..") {
     target = ParentDirectoryTarget(current_directory);
