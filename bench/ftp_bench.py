@@ -1,0 +1,186 @@
+#!/usr/bin/env python3
+"""Throughput of RETR and STOR over loopback, measured with curl.
+
+Builds CorvaneServer in Release (into <source>/build-bench unless --no-build), stages a program
+directory with one account whose home holds a file of --size-mib MiB of random bytes, starts
+the real server on 127.0.0.1 and runs curl --runs times for each direction (passive mode, or
+active with --active). Each run is checked for the full byte count; an upload is checked by
+size and then deleted. Prints the median and the best run in MiB/s (curl's own average for the
+run, 1 MiB = 1,048,576 bytes).
+
+With --compare the same runs go against vsftpd when it is installed (--install-vsftpd tries
+apt-get first), serving the same directory anonymously. Not a test: nothing here decides
+success beyond the byte counts.
+"""
+
+import argparse
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "integration"))
+
+import ftp_harness  # noqa: E402  (the integration tests' staging helpers)
+
+USER, PASSWORD = "bench", "bench-pw"
+MIB = 1024 * 1024
+CURL_TIME_LIMIT = 900  # seconds for one transfer
+
+
+def build_release(build_dir):
+    subprocess.run(["cmake", "-S", SOURCE_DIR, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
+                    "-DCORVANE_TESTS=OFF"], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build_dir, "--target", "CorvaneServer", "-j2"],
+                   check=True, stdout=subprocess.DEVNULL)
+    return os.path.join(build_dir, "bin", "CorvaneServer")
+
+
+def make_payload(path, size_mib):
+    with open(path, "wb") as out:
+        for _ in range(size_mib):
+            out.write(os.urandom(MIB))
+
+
+def curl(args):
+    result = subprocess.run(["curl", "--silent", "--show-error", "--max-time",
+                             str(CURL_TIME_LIMIT), *args],
+                            check=True, capture_output=True, text=True,
+                            timeout=CURL_TIME_LIMIT + 30)
+    speed, size = result.stdout.split()
+    return float(speed) / MIB, int(float(size))
+
+
+def measure(base_url, data_dir, payload_size, runs, active):
+    mode = ["--ftp-port", "-"] if active else []
+    retr, stor = [], []
+    for _ in range(runs):
+        speed, size = curl([*mode, "-o", "/dev/null", "-w", "%{speed_download} %{size_download}",
+                            base_url + "/big.bin"])
+        if size != payload_size:
+            raise RuntimeError("RETR moved %d of %d bytes" % (size, payload_size))
+        retr.append(speed)
+    upload = os.path.join(data_dir, "upload", "up.bin")
+    for _ in range(runs):
+        speed, size = curl([*mode, "-T", os.path.join(data_dir, "big.bin"),
+                            "-w", "%{speed_upload} %{size_upload}", base_url + "/upload/up.bin"])
+        stored = os.path.getsize(upload)
+        if size != payload_size or stored != payload_size:
+            raise RuntimeError("STOR moved %d of %d bytes, file has %d"
+                               % (size, payload_size, stored))
+        os.remove(upload)
+        stor.append(speed)
+    return retr, stor
+
+
+def report(server, direction, speeds):
+    print("%-8s %-4s median %8.1f MiB/s  best %8.1f MiB/s  runs: %s"
+          % (server, direction, statistics.median(speeds), max(speeds),
+             " ".join("%.1f" % s for s in speeds)))
+
+
+def run_corvane(binary, data_dir, payload_size, runs, active):
+    os.environ["CORVANE_SERVER"] = binary
+    user = ftp_harness.User(USER, PASSWORD, data_dir)
+    with ftp_harness.CorvaneServer(users=[user]) as server:
+        server.start()
+        url = "ftp://%s:%s@127.0.0.1:%d" % (USER, PASSWORD, server.ftp_port)
+        return measure(url, data_dir, payload_size, runs, active)
+
+
+def find_vsftpd(install):
+    found = shutil.which("vsftpd") or ("/usr/sbin/vsftpd" if os.path.exists("/usr/sbin/vsftpd")
+                                       else None)
+    if found or not install:
+        return found
+    subprocess.run(["apt-get", "install", "-y", "vsftpd"], check=False,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+    return shutil.which("vsftpd") or ("/usr/sbin/vsftpd" if os.path.exists("/usr/sbin/vsftpd")
+                                      else None)
+
+
+def run_vsftpd(vsftpd, work_dir, data_dir, payload_size, runs, active):
+    empty = os.path.join(work_dir, "vsftpd-empty")
+    os.mkdir(empty, 0o755)
+    port = ftp_harness.free_port()
+    config = os.path.join(work_dir, "vsftpd.conf")
+    with open(config, "w") as out:
+        out.write("\n".join([
+            "listen=YES", "listen_ipv6=NO", "listen_address=127.0.0.1", "listen_port=%d" % port,
+            "background=NO", "anonymous_enable=YES", "no_anon_password=YES", "local_enable=NO",
+            "anon_root=%s" % data_dir, "write_enable=YES", "anon_upload_enable=YES",
+            "anon_other_write_enable=YES", "anon_umask=022", "seccomp_sandbox=NO",
+            "secure_chroot_dir=%s" % empty, "xferlog_enable=NO", "connect_from_port_20=NO",
+            "pasv_enable=YES", ""]))
+    process = subprocess.Popen([vsftpd, config], stdin=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 10
+        while not ftp_harness.port_listening(port):
+            if process.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError("vsftpd did not start")
+            time.sleep(0.05)
+        return measure("ftp://anonymous:@127.0.0.1:%d" % port, data_dir, payload_size, runs,
+                       active)
+    finally:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait(timeout=10)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--size-mib", type=int, default=1024)
+    parser.add_argument("--build-dir", default=os.path.join(SOURCE_DIR, "build-bench"))
+    parser.add_argument("--no-build", action="store_true",
+                        help="use the CorvaneServer already built in --build-dir")
+    parser.add_argument("--active", action="store_true", help="active mode (curl -P -)")
+    parser.add_argument("--compare", action="store_true", help="also measure vsftpd")
+    parser.add_argument("--install-vsftpd", action="store_true",
+                        help="with --compare: apt-get install vsftpd when it is missing")
+    parser.add_argument("--work-dir", default=None,
+                        help="where the payload is made (default: the system's temp directory)")
+    args = parser.parse_args()
+
+    binary = (os.path.join(args.build_dir, "bin", "CorvaneServer") if args.no_build
+              else build_release(args.build_dir))
+    work_dir = tempfile.mkdtemp(prefix="corvane-bench-", dir=args.work_dir)
+    try:
+        os.chmod(work_dir, 0o755)
+        data_dir = os.path.join(work_dir, "data")
+        os.mkdir(data_dir, 0o755)
+        upload_dir = os.path.join(data_dir, "upload")
+        os.mkdir(upload_dir, 0o777)
+        os.chmod(upload_dir, 0o777)
+        make_payload(os.path.join(data_dir, "big.bin"), args.size_mib)
+        payload_size = args.size_mib * MIB
+        print("payload %d MiB, %d runs per direction, %s mode, curl over 127.0.0.1"
+              % (args.size_mib, args.runs, "active" if args.active else "passive"))
+
+        retr, stor = run_corvane(binary, data_dir, payload_size, args.runs, args.active)
+        report("Corvane", "RETR", retr)
+        report("Corvane", "STOR", stor)
+
+        if args.compare:
+            vsftpd = find_vsftpd(args.install_vsftpd)
+            if not vsftpd:
+                print("vsftpd        not installed; no comparison")
+            else:
+                retr, stor = run_vsftpd(vsftpd, work_dir, data_dir, payload_size, args.runs,
+                                        args.active)
+                report("vsftpd", "RETR", retr)
+                report("vsftpd", "STOR", stor)
+    finally:
+        shutil.rmtree(work_dir, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
