@@ -1,0 +1,267 @@
+// PORT, EPRT, PASV, P@SW, SPSV and EPSV: preparing data connections.
+#include "service/ftp/commands_data.h"
+
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+#include "service/ftp/command_handlers.h"
+#include "service/ftp/data_channel.h"
+#include "service/ftp/ftp_command.h"
+#include "service/ftp/ftp_context.h"
+#include "service/ftp/ftp_engine.h"
+
+namespace corvane {
+namespace {
+
+constexpr const char* kReservedPort =
+    "PORT/EPRT Command disabled for reserved port range (1-1024).";
+constexpr const char* kForeignAddress =
+    "Data port can only be used by the same IP address used by the control connection.";
+constexpr const char* kPortDisabled = "PORT/EPRT Command disabled.";
+
+// A decimal integer with optional sign and surrounding blanks; nothing else.
+std::optional<long long> ParseDecimal(const std::string& text) {
+  const std::size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string::npos) return std::nullopt;
+  const std::size_t end = text.find_last_not_of(" \t") + 1;
+  const std::string digits = text.substr(begin, end - begin);
+  errno = 0;
+  char* stop = nullptr;
+  const long long value = std::strtoll(digits.c_str(), &stop, 10);
+  if (errno != 0 || stop != digits.c_str() + digits.size() || digits == "+" || digits == "-")
+    return std::nullopt;
+  return value;
+}
+
+std::vector<std::string> Split(const std::string& text, char delimiter) {
+  std::vector<std::string> fields;
+  std::size_t begin = 0;
+  for (;;) {
+    const std::size_t end = text.find(delimiter, begin);
+    fields.push_back(text.substr(begin, end - begin));
+    if (end == std::string::npos) return fields;
+    begin = end + 1;
+  }
+}
+
+long long PortField(const std::vector<std::string>& fields, std::size_t index) {
+  const std::string field = index < fields.size() ? fields[index] : "";
+  const std::optional<long long> value = ParseDecimal(field);
+  if (!value) throw std::runtime_error("'" + field + "' is not a valid integer value");
+  return *value;
+}
+
+const char* FamilyNumber(int family) {
+  return family == AF_INET6 ? "(2)" : "(1)";
+}
+
+void Refuse(TCommand& command, int code, const std::string& text) {
+  TFtpContext& context = command.Context();
+  context.DataPort = 0;
+  context.FDataPortDenied = true;
+  command.Reply.SetReply(code, text);
+}
+
+// Replaces the data channel with an active one that connects to remote.
+void PrepareActiveChannel(TCommand& command, const Endpoint& remote) {
+  TFtpContext& context = command.Context();
+  DiscardDataChannel(context);
+  context.DataChannel = std::make_unique<TDataChannel>(context, remote);
+  context.DataPort = remote.port;
+  context.FDataPortDenied = false;
+  command.Reply.SetReply(200, Substitute("%s Command successful.", command.CommandWord()));
+}
+
+bool RefusedAfterEpsvAll(TCommand& command) {
+  if (!command.Context().FEPSVAll) return false;
+  command.Reply.SetReply(501, Substitute("%s not allowed after EPSV ALL", command.CommandWord()));
+  return true;
+}
+
+}  // namespace
+
+TPortArgument ParsePortArgument(const std::string& text) {
+  const std::vector<std::string> fields = Split(text, ',');
+  TPortArgument argument;
+  for (std::size_t index = 0; index < 4; ++index) {
+    if (index > 0) argument.address += '.';
+    if (index < fields.size()) argument.address += fields[index];
+  }
+  const long long high = PortField(fields, 4);
+  const long long low = PortField(fields, 5);
+  // Unsigned arithmetic: any two numbers give a port, kept to its low 16 bits.
+  argument.port = static_cast<std::uint16_t>(static_cast<unsigned long long>(high) * 256u +
+                                             static_cast<unsigned long long>(low));
+  return argument;
+}
+
+TEprtArgument ParseEprtArgument(const std::string& text) {
+  TEprtArgument argument;
+  if (text.empty()) return argument;
+  const std::vector<std::string> fields = Split(text.substr(1), text[0]);
+  if (!fields.empty()) {
+    const std::optional<long long> protocol = ParseDecimal(fields[0]);
+    if (protocol && *protocol >= -1 && *protocol <= 0x7fffffff)
+      argument.protocol = static_cast<int>(*protocol);
+  }
+  if (fields.size() > 1) argument.address = fields[1];
+  if (fields.size() > 2) {
+    const std::optional<long long> port = ParseDecimal(fields[2]);
+    if (port) argument.port = static_cast<std::uint16_t>(static_cast<unsigned long long>(*port));
+  }
+  return argument;
+}
+
+std::string PassiveModeText(const Endpoint& endpoint) {
+  std::string address = endpoint.address;
+  for (char& character : address)
+    if (character == '.') character = ',';
+  return "Entering Passive Mode (" + address + "," + std::to_string(endpoint.port >> 8) + "," +
+         std::to_string(endpoint.port & 0xff) + ").";
+}
+
+Endpoint PreparePassiveChannel(TCommand& command) {
+  TFtpContext& context = command.Context();
+  const TFtpEngine& engine = command.Engine();
+  DiscardDataChannel(context);
+  // The channel is in place before its socket is bound: OnDataPortAfterBind attaches to it.
+  context.DataChannel = std::make_unique<TDataChannel>(context);
+  try {
+    context.DataChannel->Listen(context.LocalEndpoint(), engine.PASVBoundPortMin,
+                                engine.PASVBoundPortMax);
+  } catch (...) {
+    DiscardDataChannel(context);
+    throw;
+  }
+  context.PASV = true;
+  context.FDataPortDenied = false;
+  return context.DataChannel->PassiveEndpoint();
+}
+
+void CmdPort(TCommand& command) {
+  TFtpContext& context = command.Context();
+  if (RefusedAfterEpsvAll(command)) return;
+  if (context.Security.BlockAllPORTTransfers) {
+    Refuse(command, 502, kPortDisabled);
+    return;
+  }
+  context.PASV = false;
+  const TPortArgument argument = ParsePortArgument(command.UnparsedParams());
+  if (context.Security.NoReservedRangePORT && argument.port >= 1 && argument.port <= 1024) {
+    Refuse(command, 504, kReservedPort);
+    return;
+  }
+  // SECURITY: a PORT must name the client's own address (no FTP bounce).
+  if (context.Security.RequirePORTFromSameIP &&
+      argument.address != context.PeerEndpoint().address) {
+    Refuse(command, 504, kForeignAddress);
+    return;
+  }
+  PrepareActiveChannel(command, Endpoint{argument.address, argument.port, AF_INET});
+}
+
+void CmdEprt(TCommand& command) {
+  TFtpContext& context = command.Context();
+  if (command.UnparsedParams().empty()) {
+    context.FDataPortDenied = true;
+    command.Reply.SetReply(501,
+                           Substitute("Invalid number of arguments %s", command.CommandWord()));
+    return;
+  }
+  if (context.Security.BlockAllPORTTransfers) {
+    context.FDataPortDenied = true;
+    command.Reply.SetReply(502, kPortDisabled);
+    return;
+  }
+  const TEprtArgument argument = ParseEprtArgument(command.UnparsedParams());
+  context.DataPort = argument.port;
+  context.PASV = false;
+  const int control_family = context.LocalEndpoint().family;
+  if (argument.protocol == 2 && !HostSupportsIpv6()) {
+    Refuse(command, 522, Substitute("Network protocol not supported, use %s", "(1)"));
+    return;
+  }
+  const int family = argument.protocol == 1 ? AF_INET : AF_INET6;
+  if ((argument.protocol != 1 && argument.protocol != 2) || family != control_family) {
+    Refuse(command, 522,
+           std::string("Network protocol mismatch, use ") + FamilyNumber(control_family));
+    return;
+  }
+  if (argument.port == 0) {
+    context.FDataPortDenied = true;
+    command.Reply.SetReply(500, "Invalid port number");
+    return;
+  }
+  if (context.Security.NoReservedRangePORT && argument.port <= 1024) {
+    Refuse(command, 504, kReservedPort);
+    return;
+  }
+  if (argument.address.empty()) {
+    Refuse(command, 500, "Invalid IP Address");
+    return;
+  }
+  // SECURITY: an EPRT must name the client's own address (no FTP bounce).
+  if (context.Security.RequirePORTFromSameIP &&
+      argument.address != context.PeerEndpoint().address) {
+    Refuse(command, 504, kForeignAddress);
+    return;
+  }
+  PrepareActiveChannel(command, Endpoint{argument.address, argument.port, control_family});
+}
+
+void CmdPasv(TCommand& command) {
+  if (RefusedAfterEpsvAll(command)) return;
+  command.Reply.SetReply(227, PassiveModeText(PreparePassiveChannel(command)));
+}
+
+void CmdSpsv(TCommand& command) {
+  if (RefusedAfterEpsvAll(command)) return;
+  command.Reply.SetReply(227, std::to_string(PreparePassiveChannel(command).port));
+}
+
+void CmdEpsv(TCommand& command) {
+  TFtpContext& context = command.Context();
+  const std::string& argument = command.UnparsedParams();
+  const int control_family = context.LocalEndpoint().family;
+  int family = control_family;
+  if (::strcasecmp(argument.c_str(), "ALL") == 0) {
+    context.FEPSVAll = true;
+    command.Reply.SetReply(200, " EPSV ALL sent, now only accepting EPSV connections");
+    return;
+  }
+  if (!argument.empty()) {
+    const std::optional<long long> protocol = ParseDecimal(argument);
+    if (!protocol) {
+      command.Reply.SetReply(522, Substitute("Network protocol not supported, use %s",
+                                             HostSupportsIpv6() ? "(1,2)" : "(1)"));
+      return;
+    }
+    if (*protocol == 1) {
+      family = AF_INET;
+    } else if (*protocol == 2 && HostSupportsIpv6()) {
+      family = AF_INET6;
+    } else if (*protocol == 2) {
+      command.Reply.SetReply(522, Substitute("Network protocol not supported, use %s", "(1)"));
+      return;
+    } else {
+      command.Reply.SetReply(
+          522, std::string("Protocol not supported, use ") + FamilyNumber(control_family));
+      return;
+    }
+  }
+  if (family != control_family) {
+    command.Reply.SetReply(
+        522, std::string("Network protocol mismatch, use ") + FamilyNumber(control_family));
+    return;
+  }
+  const Endpoint endpoint = PreparePassiveChannel(command);
+  command.Reply.SetReply(
+      229, "Entering Extended Passive Mode (|||" + std::to_string(endpoint.port) + "|)");
+}
+
+}  // namespace corvane

@@ -1,0 +1,148 @@
+#include "service/ftp/data_channel.h"
+
+#include <stdexcept>
+
+#include "platform/file_stream.h"
+#include "service/ftp/control_session.h"
+#include "service/ftp/ftp_context.h"
+#include "service/ftp/ftp_engine.h"
+#include "service/net/throttler.h"
+
+namespace corvane {
+namespace {
+
+// How long an active data connection may take to connect.
+constexpr int kConnectTimeoutMs = 60000;
+
+class TPlainDataIo : public TDataIo {
+ public:
+  explicit TPlainDataIo(TcpSocket socket) : socket_(std::move(socket)) {}
+
+  void SendAll(const void* data, std::size_t size) override { socket_.SendAll(data, size); }
+  std::size_t Receive(void* buffer, std::size_t size) override {
+    return socket_.Receive(buffer, size);
+  }
+  TcpSocket* PlainSocket() override { return &socket_; }
+  void Shutdown() override { socket_.Shutdown(); }
+  void Close() override { socket_.Close(); }
+
+ private:
+  TcpSocket socket_;
+};
+
+}  // namespace
+
+TDataChannel::TDataChannel(TFtpContext& context)
+    : FControlContext(context),
+      FServer(context.Session().Engine()),
+      FRequirePASVFromSameIP(context.Security.RequirePASVFromSameIP) {}
+
+TDataChannel::TDataChannel(TFtpContext& context, Endpoint remote)
+    : FControlContext(context),
+      FServer(context.Session().Engine()),
+      FDataChannel(std::move(remote)),
+      FRequirePASVFromSameIP(context.Security.RequirePASVFromSameIP) {}
+
+TDataChannel::~TDataChannel() {
+  Stop();
+}
+
+Endpoint TDataChannel::PassiveEndpoint() const {
+  return Passive() ? std::get<TPassiveListener>(FDataChannel).LocalEndpoint() : Endpoint{};
+}
+
+void TDataChannel::SetIntercept(std::unique_ptr<TThrottler> throttler) {
+  intercept_ = std::move(throttler);
+}
+
+void TDataChannel::Listen(const Endpoint& local, std::uint16_t port_min, std::uint16_t port_max) {
+  std::get<TPassiveListener>(FDataChannel) = TPassiveListener::Open(
+      local, port_min, port_max, FControlContext.Session().Socket().Stop(), [this] {
+        if (FServer.OnDataPortAfterBind) FServer.OnDataPortAfterBind(FControlContext);
+      });
+}
+
+bool TDataChannel::Open(bool tls_client_role) {
+  TcpSocket socket;
+  try {
+    socket = Passive() ? AcceptPassive(FServer.PassiveAcceptTimeoutMs)
+                       : ConnectActive(std::get<Endpoint>(FDataChannel));
+  } catch (const std::exception& error) {
+    FailOpen(error);
+  }
+  // SECURITY: a passive data connection must come from the client itself.
+  if (Passive() && FRequirePASVFromSameIP &&
+      socket.PeerEndpoint().address != FControlContext.PeerEndpoint().address) {
+    socket.Close();
+    FControlContext.FDataPortDenied = true;
+    FErrorReply.SetReply(
+        504, "Data port can only be used by the same IP address used by the control connection.");
+    FControlContext.Session().WriteReply(FErrorReply);
+    return false;
+  }
+  try {
+    if (FNegotiateTLS) {
+      if (!TlsHandshake) throw std::runtime_error("TLS is not available on data connections.");
+      io_ = TlsHandshake(std::move(socket), tls_client_role || FTlsClientRole);
+    } else {
+      io_ = std::make_unique<TPlainDataIo>(std::move(socket));
+    }
+  } catch (const std::exception& error) {
+    FailOpen(error);
+  }
+  return true;
+}
+
+void TDataChannel::FailOpen(const std::exception& error) {
+  io_.reset();
+  const std::string reason = error.what();
+  FControlContext.Session().WriteReply(FErrorReply);
+  throw std::runtime_error(reason);
+}
+
+TcpSocket TDataChannel::AcceptPassive(int timeout_ms) {
+  TPassiveListener& listener = std::get<TPassiveListener>(FDataChannel);
+  if (!listener.Listening()) throw std::runtime_error("The data connection is closed.");
+  return listener.AcceptOne(timeout_ms);
+}
+
+TcpSocket TDataChannel::ConnectActive(const Endpoint& remote) {
+  if (FBandWidth > 0) {
+    auto throttler = std::make_unique<TThrottler>();
+    throttler->SetBitsPerSec(FBandWidth);
+    SetIntercept(std::move(throttler));
+  }
+  const StopSignal* stop = FControlContext.Session().Socket().Stop();
+  Endpoint local = FControlContext.LocalEndpoint();
+  local.port = FServer.DefaultDataPort;
+  TcpSocket socket = TcpSocket::Open(local.family, stop);
+  try {
+    socket.Bind(local, true);
+  } catch (const SocketError&) {
+    // The data port needs privileges or is taken: any port will do.
+    socket = TcpSocket::Open(local.family, stop);
+    local.port = 0;
+    socket.Bind(local, false);
+  }
+  if (FServer.OnDataPortAfterBind) FServer.OnDataPortAfterBind(FControlContext);
+  socket.Connect(remote, kConnectTimeoutMs);
+  return socket;
+}
+
+void TDataChannel::Stop() {
+  FStopped = true;
+  if (Passive()) std::get<TPassiveListener>(FDataChannel).Close();
+  if (io_) io_->Shutdown();
+}
+
+void TDataChannel::CloseConnection() {
+  if (Passive()) std::get<TPassiveListener>(FDataChannel).Close();
+  if (io_) io_->Close();
+}
+
+void DiscardDataChannel(TFtpContext& context) {
+  if (context.DataChannel) context.DataChannel->Stop();
+  context.DataChannel.reset();
+}
+
+}  // namespace corvane

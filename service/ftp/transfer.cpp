@@ -1,0 +1,222 @@
+#include "service/ftp/transfer.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "platform/file_stream.h"
+#include "service/ftp/control_session.h"
+#include "service/ftp/data_channel.h"
+#include "service/ftp/ftp_command.h"
+#include "service/ftp/ftp_context.h"
+#include "service/ftp/text_encoding.h"
+#include "service/net/throttler.h"
+
+namespace corvane {
+namespace {
+
+// Uploads are read in large buffers and written straight to the file.
+constexpr std::size_t kReceiveBufferSize = 256 * 1024;
+// A listing is polled for commands after its first line and then after every tenth.
+constexpr std::size_t kLinesPerPoll = 10;
+
+// Frees the context's data channel (and with it the payload) when the transfer step ends.
+class ChannelRelease {
+ public:
+  explicit ChannelRelease(TFtpContext& context) : context_(context) {}
+  ~ChannelRelease() { DiscardDataChannel(context_); }
+  ChannelRelease(const ChannelRelease&) = delete;
+  ChannelRelease& operator=(const ChannelRelease&) = delete;
+
+ private:
+  TFtpContext& context_;
+};
+
+// Sends a buffer in pieces, pausing after each when the connection is throttled.
+void SendThrottled(TDataIo& io, TThrottler* throttle, const char* data, std::size_t size) {
+  while (size > 0) {
+    const std::size_t piece = throttle ? std::min(size, kTransferPieceSize) : size;
+    io.SendAll(data, piece);
+    if (throttle) throttle->AfterSend(piece);
+    data += piece;
+    size -= piece;
+  }
+}
+
+// Fills buffer from the stream as far as it goes; fewer bytes only at the end of the file.
+std::size_t ReadBlock(FileStream& stream, char* buffer, std::size_t size) {
+  std::size_t filled = 0;
+  while (filled < size) {
+    const std::size_t got = stream.Read(buffer + filled, size - filled);
+    if (got == 0) break;
+    filled += got;
+  }
+  return filled;
+}
+
+void SendStream(TDataChannel& channel, FileStream& stream, ControlSession& session) {
+  long long position = stream.Position();
+  if (position < 0) throw std::runtime_error("Invalid restart position.");
+  const long long size = stream.Size();
+  TDataIo& io = channel.Io();
+  TThrottler* throttle = channel.Intercept();
+  // Plain, unthrottled downloads go from the file to the socket inside the kernel.
+  TcpSocket* plain = throttle ? nullptr : io.PlainSocket();
+  std::vector<char> buffer(plain ? 0 : kTransferBlockSize);
+  while (position < size && !channel.FStopped) {
+    const auto block =
+        static_cast<std::size_t>(std::min<long long>(size - position, kTransferBlockSize));
+    std::size_t sent = 0;
+    if (plain) {
+      while (sent < block) {
+        const std::size_t count = plain->SendFile(stream.Fd(), &position, block - sent);
+        if (count == 0) break;  // the file became shorter
+        sent += count;
+      }
+    } else {
+      stream.Seek(position);
+      sent = ReadBlock(stream, buffer.data(), block);
+      SendThrottled(io, throttle, buffer.data(), sent);
+      position += static_cast<long long>(sent);
+    }
+    if (sent < block) break;
+    if (position < size) session.PollDuringTransfer();
+  }
+  stream.Seek(position);
+}
+
+void SendLines(TDataChannel& channel, const std::vector<std::string>& lines, bool utf8,
+               ControlSession& session) {
+  TDataIo& io = channel.Io();
+  TThrottler* throttle = channel.Intercept();
+  std::string batch;
+  for (std::size_t index = 0; index < lines.size() && !channel.FStopped; ++index) {
+    batch += utf8 ? lines[index] : ToAscii7(lines[index]);
+    batch += "\r\n";
+    const bool last = index + 1 == lines.size();
+    const bool poll = index % kLinesPerPoll == 0;
+    if (poll || last || batch.size() >= kTransferPieceSize) {
+      SendThrottled(io, throttle, batch.data(), batch.size());
+      batch.clear();
+    }
+    if (poll && !last) session.PollDuringTransfer();
+  }
+}
+
+// Cuts the file back to the end of the received data; false when that failed.
+bool CutBack(FileStream& stream) {
+  try {
+    stream.SetSize(stream.Position());
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// Receives until the client closes the data connection. Returns false when the file could not
+// be written; what was received until then stays in the file.
+bool ReceiveStream(TDataChannel& channel, FileStream& stream) {
+  const long long start = stream.Position();
+  if (start < 0) throw std::runtime_error("Invalid restart position.");
+  TDataIo& io = channel.Io();
+  TThrottler* throttle = channel.Intercept();
+  const std::size_t capacity = throttle ? kTransferPieceSize : kReceiveBufferSize;
+  std::vector<char> buffer(capacity);
+  // Room ahead of the data, so that most writes do not have to grow the file; only a help.
+  try {
+    const long long room = start + static_cast<long long>(kTransferBlockSize);
+    if (stream.Size() < room) stream.SetSize(room);
+  } catch (const std::exception&) {
+  }
+  bool written = true;
+  try {
+    bool open = true;
+    while (open && written && !channel.FStopped) {
+      std::size_t filled = 0;
+      while (filled < capacity) {
+        const std::size_t got = io.Receive(buffer.data() + filled, capacity - filled);
+        if (got == 0) {
+          open = false;
+          break;
+        }
+        if (throttle) throttle->AfterReceive(got);
+        filled += got;
+      }
+      try {
+        stream.Write(buffer.data(), filled);
+      } catch (const std::exception&) {
+        written = false;  // a full disk, for one: the transfer ends here
+      }
+    }
+  } catch (...) {
+    CutBack(stream);
+    throw;
+  }
+  return CutBack(stream) && written;
+}
+
+// Moves the payload; false (or an exception) when the transfer failed.
+bool MovePayload(TDataChannel& channel, TFtpContext& context, ControlSession& session) {
+  if (auto* stream = std::get_if<std::unique_ptr<FileStream>>(&channel.FData)) {
+    if (channel.FFtpOperation == TFtpOperation::ftpRetr) {
+      SendStream(channel, **stream, session);
+      return true;
+    }
+    const bool written = ReceiveStream(channel, **stream);
+    session.PollDuringTransfer();
+    return written;
+  }
+  if (auto* lines = std::get_if<std::vector<std::string>>(&channel.FData)) {
+    SendLines(channel, *lines, context.NLSTUtf8, session);
+    return true;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CheckDataChannel(TCommand& command) {
+  const TFtpContext& context = command.Context();
+  if (context.DataChannel && !context.FDataPortDenied) return true;
+  command.Reply.SetReply(425, "Can't open data connection.");
+  return false;
+}
+
+void RunTransfer(TCommand& command, bool tls_client_role) {
+  TFtpContext& context = command.Context();
+  ControlSession& session = command.Session();
+  command.SendReply = false;
+  TFtpReply final_reply;
+  {
+    ChannelRelease release(context);
+    TDataChannel& channel = *context.DataChannel;
+    channel.FNegotiateTLS = context.DataProtection == TDataProtection::Private;
+    if (!channel.Open(tls_client_role)) return;  // a foreign peer, already answered
+    bool moved = false;
+    try {
+      moved = MovePayload(channel, context, session);
+    } catch (const std::exception&) {
+      moved = false;
+    }
+    channel.CloseConnection();
+    channel.FReply = moved ? channel.FOKReply : channel.FErrorReply;
+    final_reply = channel.FReply;
+    // The channel and the payload go before the final reply, so that the file is closed when
+    // the client hears that the transfer ended and the queued commands find no used channel.
+  }
+  session.WriteReply(final_reply);
+  session.RunQueuedCommands();
+}
+
+void RunListingTransfer(TCommand& command, std::vector<std::string> lines,
+                        const TFtpReply& preliminary) {
+  if (!CheckDataChannel(command)) return;
+  TDataChannel& channel = *command.Context().DataChannel;
+  channel.FFtpOperation = TFtpOperation::ftpRetr;
+  channel.FData = std::move(lines);
+  channel.FOKReply.SetReply(226, "Closing data connection.");
+  channel.FErrorReply.SetReply(426, "Data connection closed abnormally.");
+  command.Session().WriteReply(preliminary);
+  RunTransfer(command, false);
+}
+
+}  // namespace corvane
