@@ -163,6 +163,18 @@ TEST(ActivityLogTest, ConcurrentWritersGiveWholeLinesInEachWritersOrder) {
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next_line[t], kLines);
 }
 
+TEST(ActivityLogTest, OnlyTheDefaultDirectoryIsMadeOnFirstUse) {
+  TempDir root;
+  ActivityLog log(root.Path() + "/logs");
+  log.Write("Initializing FTP server");
+  EXPECT_NE(ReadFile(root.Path() + "/logs/main.log").find(" - Initializing FTP server \r\n"),
+            std::string::npos);
+
+  log.SetDirectory(root.Path() + "/configured");
+  log.Write("not kept in a file");
+  EXPECT_FALSE(fs::exists(root.Path() + "/configured"));
+}
+
 TEST(ActivityLogTest, UnwritableDirectoryNeitherThrowsNorCreatesAnything) {
   TempDir root;
   const std::string missing = root.Path() + "/missing/deeper";
