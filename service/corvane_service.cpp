@@ -70,6 +70,8 @@ void TCorvaneService::ServiceStart() {
     }
   }
 
+  // A listener without any IP element listens on the wildcard address at the working port.
+  server_->SetFallbackPorts(ftp_port_, management_port_);
   server_->Activate();
   events_.Information("Corvane Service started");
 }

@@ -29,6 +29,8 @@ class ServiceServer {
 
   virtual void AddFtpBinding(const std::string& address, int port) = 0;
   virtual void AddManagementBinding(const std::string& address, int port) = 0;
+  // The ports a listener without any recorded binding falls back to (on the wildcard address).
+  virtual void SetFallbackPorts(int ftp_port, int management_port) = 0;
   virtual void Activate() = 0;
   virtual void Deactivate() = 0;
 };

@@ -30,6 +30,9 @@ class FtpServiceServer final : public ServiceServer {
   void AddManagementBinding(const std::string& address, int port) override {
     server_.AddManagementBinding(address, port);
   }
+  void SetFallbackPorts(int ftp_port, int management_port) override {
+    server_.SetFallbackPorts(ftp_port, management_port);
+  }
   void Activate() override { server_.Activate(); }
   void Deactivate() override { server_.Deactivate(); }
 

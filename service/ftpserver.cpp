@@ -102,6 +102,15 @@ void TFTPServer::AddManagementBinding(const std::string& address, int port) {
   }
 }
 
+void TFTPServer::SetFallbackPorts(int ftp_port, int management_port) {
+  try {
+    if (engine_->BindingCount() == 0) engine_->SetDefaultPort(ToPort(ftp_port));
+    if (!management_->HasBindings()) management_->SetDefaultPort(management_port);
+  } catch (const std::exception& error) {
+    Log(error.what());
+  }
+}
+
 void TFTPServer::Activate() {
   try {
     rules_ = std::make_unique<TRulesProcessor>(rules_file_);

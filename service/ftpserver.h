@@ -47,6 +47,8 @@ class TFTPServer {
 
   void AddFtpBinding(const std::string& address, int port);
   void AddManagementBinding(const std::string& address, int port);
+  // The ports the listeners fall back to, on the wildcard address, when no binding was added.
+  void SetFallbackPorts(int ftp_port, int management_port);
 
   // Each runs under one error guard: a failure is written to the activity log, never raised.
   void Activate();

@@ -66,6 +66,7 @@ class TCmdServer {
   void AddBinding(const std::string& address, int port);
   void SetDefaultPort(int port);
   int DefaultPort() const { return server_.DefaultPort(); }
+  bool HasBindings() const { return server_.BindingCount() > 0; }
 
   // Handlers are tried in the order they were added; add them all before activation. A line
   // selects a handler when, ignoring letter case, it equals the name or begins with the name

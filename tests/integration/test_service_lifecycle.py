@@ -6,7 +6,7 @@ import socket
 import tempfile
 import unittest
 
-from ftp_harness import (LOOPBACK, CorvaneServer, free_port, gc_xml, port_accepts,
+from ftp_harness import (LOOPBACK, ControlClient, CorvaneServer, free_port, gc_xml, port_accepts,
                          port_listening, strip_stamp)
 
 GREETING_PREFIX = "220 Corvane Server ("
@@ -115,6 +115,22 @@ class ConfigurationTest(unittest.TestCase):
                 "Configuring Corvane Management Service on IP: 127.0.0.1:%d" % management_port,
                 "Configuring Corvane Service on IP: 127.0.0.1:%d" % ftp_port,
             ])
+
+    def test_listeners_without_addresses_use_the_wildcard_at_the_configured_ports(self):
+        with CorvaneServer() as server:
+            ftp_port, management_port = server.ftp_port, server.management_port
+            server.write_file("gc.xml", "<global><FTP><port>%d</port></FTP><Management>"
+                              "<port>%d</port></Management></global>" % (ftp_port, management_port))
+            server.start()
+            # The wildcard answers on any loopback address, not only 127.0.0.1.
+            with ControlClient(ftp_port, host="127.0.0.3") as ftp:
+                self.assertTrue(ftp.greeting.line.startswith(GREETING_PREFIX))
+            with ControlClient(management_port, host="127.0.0.3") as management:
+                self.assertEqual(management.greeting.line, "200 Welcome")
+            server.stop()
+            self.assertEqual(server.event_lines(), [
+                "Starting Corvane service", "Corvane Service started",
+                "Stoping Corvane service", "Corvane service is stoped"])
 
     def test_element_names_in_other_letter_case_are_ignored(self):
         ignored_port = free_port()

@@ -61,6 +61,7 @@ class RecordingServer : public ServiceServer {
   void AddManagementBinding(const std::string& a, int p) override {
     Add("AddManagementBinding " + a + " " + std::to_string(p));
   }
+  void SetFallbackPorts(int, int) override {}
   void Activate() override { Add("Activate"); }
   void Deactivate() override { Add("Deactivate"); }
 
