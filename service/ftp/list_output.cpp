@@ -198,7 +198,7 @@ std::string FormatFactLine(const TListOutputItem& item, unsigned facts, const TL
         item.ModifiedDateGMT ? *item.ModifiedDateGMT
                              : sys_seconds{item.ModifiedDate.time_since_epoch() - clock.UtcOffset};
     const CivilTime t = ToCivil(utc);
-    char buffer[32];
+    char buffer[80];
     std::snprintf(buffer, sizeof buffer, "modify=%04d%02u%02u%02ld%02ld%02ld;", t.year, t.month,
                   t.day, t.hour, t.minute, t.second);
     line += buffer;
@@ -238,7 +238,10 @@ std::vector<std::string> TListOutput::FactLines(unsigned facts, const TListClock
   return lines;
 }
 
-std::string EncodeListingLine(const std::string& line, bool utf8) {
+std::string EncodeListingLine(std::string line, bool utf8) {
+  // Most lines are printable ASCII already and go out as they are.
+  if (std::all_of(line.begin(), line.end(), [](char c) { return c >= 0x20 && c < 0x7F; }))
+    return line;
   std::string out = utf8 ? DecodeText(line, TTextEncoding::Utf8) : ToAscii7(line);
   for (char& c : out) {
     const auto byte = static_cast<unsigned char>(c);

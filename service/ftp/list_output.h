@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,8 +57,8 @@ class TListOutput {
 
   TListOutputItem& Add() { return items_.emplace_back(); }
   std::size_t Count() const { return items_.size(); }
-  const std::vector<TListOutputItem>& Items() const { return items_; }
-  std::vector<TListOutputItem>& Items() { return items_; }
+  const std::deque<TListOutputItem>& Items() const { return items_; }
+  std::deque<TListOutputItem>& Items() { return items_; }
 
   bool HasSwitch(char letter) const { return Switches.find(letter) != std::string::npos; }
 
@@ -76,7 +77,8 @@ class TListOutput {
   // case-sensitive.
   std::vector<const TListOutputItem*> SelectedSorted() const;
 
-  std::vector<TListOutputItem> items_;
+  // A deque: a large directory grows it without copying the entries read so far.
+  std::deque<TListOutputItem> items_;
 };
 
 // One LIST line of an entry; full_time is the "T" switch.
@@ -87,7 +89,7 @@ std::string FormatFactLine(const TListOutputItem& item, unsigned facts, const TL
 // A listing line as it goes on the wire: UTF-8 (invalid sequences become "?") when utf8 is
 // set, otherwise 7-bit US-ASCII with "?" for every other character. Either way CR and LF
 // (and in ASCII every control character) become "?" so a file name cannot start a new line.
-std::string EncodeListingLine(const std::string& line, bool utf8);
+std::string EncodeListingLine(std::string line, bool utf8);
 // A file name made safe for a reply line: CR and LF become "?".
 std::string ReplySafeName(std::string name);
 
