@@ -103,8 +103,14 @@ class ServerCase(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        cls.server.close()
-        shutil.rmtree(cls.home, ignore_errors=True)
+        try:
+            status = cls.server.stop()
+            stderr = cls.server.stderr_text()
+        finally:
+            cls.server.close()
+            shutil.rmtree(cls.home, ignore_errors=True)
+        if status != 0 or "Sanitizer" in stderr or "runtime error" in stderr:
+            raise AssertionError("server ended with %s:\n%s" % (status, stderr))
 
     def connect(self):
         client = self.server.ftp_client()

@@ -18,6 +18,17 @@ CLOSING = b"421 Service not available, closing control connection.\r\n"
 LOGGING_IN = " Loging in...."
 
 
+def expect_clean_stop(test, server):
+    """Registers a cleanup that stops the server and fails the test if it did not end cleanly
+    (a sanitizer report included)."""
+    def check():
+        status = server.stop()
+        stderr = server.stderr_text()
+        test.assertFalse(status != 0 or "Sanitizer" in stderr or "runtime error" in stderr,
+                         "server ended with %s:\n%s" % (status, stderr))
+    test.addCleanup(check)
+
+
 def ask(client, line):
     client.send_raw(line + b"\r\n")
     return client.read_reply().raw
@@ -45,6 +56,7 @@ class XmlLoginTest(HomeCase):
         ])
         self.addCleanup(self.server.close)
         self.server.start()
+        expect_clean_stop(self, self.server)
 
     def client(self):
         client = self.server.ftp_client()
@@ -187,7 +199,10 @@ class MachineAccountTest(HomeCase):
         env = {
             "LD_PRELOAD": library,
             "PAM_WRAPPER": "1",
+            # Deep binding breaks the sanitizer runtime; this version of the wrapper reads
+            # the second name.
             "PAM_WRAPPER_DISABLE_DEEPBIND": "1",
+            "UID_WRAPPER_DISABLE_DEEPBIND": "1",
             "PAM_WRAPPER_SERVICE_DIR": services,
             # The sanitizer runtime would refuse to start behind another preloaded library.
             "ASAN_OPTIONS": (asan + ":" if asan else "") + "verify_asan_link_order=0",
@@ -198,6 +213,7 @@ class MachineAccountTest(HomeCase):
         self.server.write_file("gc.xml", gc_xml(self.server.ftp_port, self.server.management_port,
                                                 authoption="win"))
         self.server.start()
+        expect_clean_stop(self, self.server)
 
     def test_machine_account_logs_in_through_pam(self):
         client = self.server.ftp_client()
