@@ -87,8 +87,7 @@ TEST_F(ThrottleTest, EachBindGetsAFreshThrottleInPlaceOfTheOldOne) {
   Prepare(10, 0);
   TDataChannel& channel = NewActiveChannel();
   server_.Engine().OnDataPortAfterBind(Context());
-  const TThrottler* first = channel.Intercept();
-  ASSERT_NE(first, nullptr);
+  ASSERT_NE(channel.Intercept(), nullptr);
   Context().Bandwidth = 20;  // a later login of another account
   server_.Engine().OnDataPortAfterBind(Context());
   ASSERT_NE(channel.Intercept(), nullptr);
