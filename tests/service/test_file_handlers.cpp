@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -252,6 +253,27 @@ TEST_F(FileHandlersTest, FileExistsSeesEveryEntryForUniqueNames) {
   EXPECT_TRUE(Engine().OnFileExists(context_, "/dangling"));  // storing there would fail
   EXPECT_FALSE(Engine().OnFileExists(context_, "/Temp0000ABCD"));
   EXPECT_FALSE(Engine().OnFileExists(context_, "/out/secret"));
+}
+
+std::size_t OpenDescriptors() {
+  return static_cast<std::size_t>(
+      std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+TEST_F(FileHandlersTest, NeitherFailuresNorFinishedStreamsLeaveADescriptorOpen) {
+  const std::size_t before = OpenDescriptors();
+  for (int round = 0; round < 500; ++round) {
+    std::unique_ptr<FileStream> held = Retrieve("/a.txt");
+    FailureOf([&] { Retrieve("/a.txt"); });
+    FailureOf([&] { Store("/a.txt", false); });
+    FailureOf([&] { Retrieve("/passwd"); });
+    FailureOf([&] { Store("/nodir/x", true); });
+    FailureOf([&] { Engine().OnDeleteFile(context_, "/a.txt"); });
+    FailureOf([&] { Engine().OnRenameFile(context_, "/a.txt", "/b.txt"); });
+    FailureOf([&] { Engine().OnMakeDirectory(context_, "/sub"); });
+    Engine().OnFileExists(context_, "/a.txt");
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
 }
 
 TEST_F(FileHandlersTest, ChangeDirectoryAcceptsAnyPathUnchanged) {
