@@ -55,7 +55,7 @@ void ControlSession::WriteBytes(const std::string& bytes) {
 
 void ControlSession::Disconnect() {
   closed_ = true;
-  socket_.Shutdown();
+  socket_.ShutdownSending();  // the listener drains and closes once the session has ended
 }
 
 std::string ControlSession::NotUnderstoodText(const std::string& line) {

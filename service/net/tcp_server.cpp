@@ -105,6 +105,10 @@ void TcpServer::StartConnection(TcpSocket socket) {
     } catch (const std::exception&) {
       // A broken connection ends its own thread and nothing else.
     }
+    try {
+      raw->socket.FinishSending();
+    } catch (const std::exception&) {
+    }
     // Close under the list's lock, so Deactivate never shuts down a descriptor number that
     // has been reused meanwhile.
     std::lock_guard done(connections_mutex_);

@@ -30,10 +30,12 @@ class SigpipeGuard {
     ::pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
   }
   ~SigpipeGuard() {
+    const int saved = errno;  // the caller reads sendfile's errno after this
     const timespec none{0, 0};
     while (::sigtimedwait(&pipe_, nullptr, &none) > 0) {
     }
     ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    errno = saved;
   }
 
  private:
@@ -152,6 +154,21 @@ std::size_t TcpSocket::SendFile(int file_fd, long long* offset, std::size_t coun
     *offset = position;
     return static_cast<std::size_t>(sent);
   }
+}
+
+void TcpSocket::FinishSending() {
+  if (!fd_) return;
+  ::shutdown(Fd(), SHUT_WR);
+  char discard[4096];
+  for (int round = 0; round < 16; ++round) {  // at most 64 KiB or about 200 ms
+    if (Wait(POLLIN, 200) != WaitResult::Ready) return;
+    const ssize_t got = ::recv(Fd(), discard, sizeof discard, MSG_DONTWAIT);
+    if (got <= 0 && !(got < 0 && (errno == EINTR || errno == EAGAIN))) return;
+  }
+}
+
+void TcpSocket::ShutdownSending() const {
+  if (fd_) ::shutdown(Fd(), SHUT_WR);
 }
 
 void TcpSocket::Shutdown() const {

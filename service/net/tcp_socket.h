@@ -61,6 +61,12 @@ class TcpSocket {
 
   // Ends both directions; wakes any thread blocked on the socket. Safe from another thread.
   void Shutdown() const;
+  // Ends the sending direction after what was written, then reads and drops what the peer
+  // still sends for a short bounded time, so closing does not reset the connection and
+  // destroy the last reply before the peer has read it.
+  void FinishSending();
+  // Ends the sending direction only: the peer sees the end of the data.
+  void ShutdownSending() const;
   void Close() { fd_.Reset(); }
 
   Endpoint LocalEndpoint() const;
