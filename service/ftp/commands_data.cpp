@@ -52,7 +52,7 @@ std::vector<std::string> Split(const std::string& text, char delimiter) {
 long long PortField(const std::vector<std::string>& fields, std::size_t index) {
   const std::string field = index < fields.size() ? fields[index] : "";
   const std::optional<long long> value = ParseDecimal(field);
-  if (!value) throw std::runtime_error("'" + field + "' is not a valid integer value");
+  if (!value) throw std::runtime_error("'" + field + "' is not a number");
   return *value;
 }
 

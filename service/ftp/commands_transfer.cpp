@@ -37,9 +37,12 @@ std::unique_ptr<FileStream> OpenStream(TCommand& command, Open open) {
   std::unique_ptr<FileStream> stream;
   try {
     stream = open();
-  } catch (...) {
+  } catch (const std::exception& error) {
+    // A handler's failure is answered 550 for every transfer command, whatever the entry's
+    // exception code (which STOR and STOU use for a data connection that cannot be opened).
     DiscardDataChannel(context);
-    throw;
+    command.Reply.SetReply(550, error.what());
+    return nullptr;
   }
   if (!stream) {
     DiscardDataChannel(context);

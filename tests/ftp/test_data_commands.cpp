@@ -31,7 +31,7 @@ TEST_F(DataCommandsTest, PortAndEprtAnswerAsWritten) {
       {"PORT 127,0,0,1,4,0", "504 PORT/EPRT Command disabled for reserved port range (1-1024)."},
       {"PORT 127,0,0,2,19,137",
        "504 Data port can only be used by the same IP address used by the control connection."},
-      {"PORT 127,0,0,1,x,1", "500 'x' is not a valid integer value"},
+      {"PORT 127,0,0,1,x,1", "500 'x' is not a number"},
       {"PORT 127,0,0,1,19,137", "200 PORT Command successful."},
       {"EPRT", "501 Invalid number of arguments EPRT"},
       {"EPRT |3|127.0.0.1|5000|", "522 Network protocol mismatch, use (1)"},

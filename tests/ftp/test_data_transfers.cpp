@@ -152,14 +152,15 @@ TEST_F(TransferTest, AChannelServesOneTransferAndFailuresFreeIt) {
   EXPECT_EQ(client.Command("RETR f.txt"), kNoChannel);
   EXPECT_EQ(client.Command("STOU"), kNoChannel);
 
-  // A handler that raises: its message with the command's code, and the channel is gone.
+  // A handler that raises: 550 with its message for every transfer command, and the channel is
+  // gone.
   const std::string prefix = "Cannot open file \"" + server_.Local("/missing") + "\".";
   ASSERT_EQ(client.Command("EPSV").substr(0, 4), "229 ");
   EXPECT_EQ(client.Command("RETR missing"), "550 " + prefix);
   EXPECT_EQ(client.Command("RETR f.txt"), kNoChannel);
   const std::string create = "Cannot create file \"" + server_.Local("/no/dir") + "\".";
   client.Command("EPSV");
-  EXPECT_EQ(client.Command("STOR no/dir"), "551 " + create);
+  EXPECT_EQ(client.Command("STOR no/dir"), "550 " + create);
   client.Command("EPSV");
   EXPECT_EQ(client.Command("APPE no/dir"), "550 " + create);
   EXPECT_EQ(client.Command("APPE no/dir"), kNoChannel);
