@@ -250,6 +250,27 @@ class NameEncodingTest(unittest.TestCase):
                           reply.lines)
 
 
+class ThrottledListingTest(unittest.TestCase):
+    def test_a_listing_is_throttled_like_a_download(self):
+        limit = 64  # KiB/s for the user: a 32 KiB piece, then 500 ms
+        home = tempfile.mkdtemp(prefix="corvane-listing-throttle-")
+        self.addCleanup(shutil.rmtree, home, True)
+        for index in range(2000):
+            open(os.path.join(home, "entry-%04d-%s.txt" % (index, "x" * 20)), "wb").close()
+        server = CorvaneServer(users=[User("slow", "pw", home, bandwidth=str(limit))])
+        self.addCleanup(server.close)
+        server.start()
+        with server.ftp_client(timeout=60) as client:
+            client.command("USER slow")
+            self.assertEqual(client.command("PASS pw").code, 230)
+            started = time.monotonic()
+            _, data, final = passive_listing(client, "LIST")
+            elapsed = time.monotonic() - started
+        self.assertEqual((final.code, len(lines_of(data))), (226, 2001))
+        rate = len(data) / 1024 / elapsed
+        self.assertLess(rate, 2 * limit, "listing not throttled: %.1f KiB/s" % rate)
+
+
 class ClientsTest(unittest.TestCase):
     """Real clients list the tree."""
 
