@@ -1,5 +1,6 @@
 // CorvaneServer: the FTP service. Runs in the foreground until SIGTERM or SIGINT, as systemd
 // runs services; /install and /uninstall register or remove its systemd unit instead.
+#include <clocale>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -12,6 +13,8 @@
 
 int main(int argc, char** argv) {
   using namespace corvane;
+  // Listings order names by the system locale's collation.
+  std::setlocale(LC_COLLATE, "");
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   SystemEventLog events(StartedByServiceManager() ? nullptr : &std::cerr);
   try {

@@ -183,7 +183,9 @@ std::string FormatLongLine(const TListOutputItem& item, bool full_time, const TL
 
 std::string FormatFactLine(const TListOutputItem& item, unsigned facts, const TListClock& clock) {
   std::string line;
-  if ((facts & mlsSize) && item.SizeAvail) line += "size=" + std::to_string(item.Size) + ";";
+  // Facts are case-insensitive; "Size" is written with a capital because lftp drops every
+  // MLSD line that begins with a lower-case "s", and the size fact comes first.
+  if ((facts & mlsSize) && item.SizeAvail) line += "Size=" + std::to_string(item.Size) + ";";
   if (facts & mlsType) {
     const char* type = "file";
     if (IsDirectoryType(item.ItemType)) {

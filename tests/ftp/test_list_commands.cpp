@@ -112,13 +112,13 @@ TEST_F(ListCommandsTest, MlstBeginFactLinesEnd) {
   // Reading order, every entry, each fact line indented by two spaces on the wire.
   EXPECT_EQ(Run("MLST"),
             "250-Begin\r\n"
-            "  size=0;type=cdir;modify=20110105080700; .\r\n"
-            "  size=1234;type=file;modify=20110105080700; b.txt\r\n"
-            "  size=0;type=pdir;modify=20110105080700; ..\r\n"
+            "  Size=0;type=cdir;modify=20110105080700; .\r\n"
+            "  Size=1234;type=file;modify=20110105080700; b.txt\r\n"
+            "  Size=0;type=pdir;modify=20110105080700; ..\r\n"
             "250 End\r\n");
   EXPECT_EQ(Run("OPTS MLST size;"), "200 MLST OPTS size;\r\n");
   EXPECT_EQ(Run("MLST"),
-            "250-Begin\r\n  size=0; .\r\n  size=1234; b.txt\r\n  size=0; ..\r\n250 End\r\n");
+            "250-Begin\r\n  Size=0; .\r\n  Size=1234; b.txt\r\n  Size=0; ..\r\n250 End\r\n");
   EXPECT_EQ(Run("OPTS MLST"), "200 MLST OPTS\r\n");
   EXPECT_EQ(Run("MLST"), "250-Begin\r\n  .\r\n  b.txt\r\n  ..\r\n250 End\r\n");
 }

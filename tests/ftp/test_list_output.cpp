@@ -148,12 +148,12 @@ TEST(ListOutputTest, FactLines) {
   listing.Items()[2].ModifiedDate = Local(2011, 1, 5, 9, 7);
   const unsigned all = mlsType | mlsModify | mlsSize;
   EXPECT_EQ(listing.FactLines(all, June20()),
-            (std::vector<std::string>{"size=0;type=dir;modify=20240601090000; sub",
-                                      "size=0;type=cdir;modify=20240601090000; .",
-                                      "size=1234;type=file;modify=20110105080700; report.txt",
-                                      "size=0;type=pdir;modify=20240601090000; .."}));
+            (std::vector<std::string>{"Size=0;type=dir;modify=20240601090000; sub",
+                                      "Size=0;type=cdir;modify=20240601090000; .",
+                                      "Size=1234;type=file;modify=20110105080700; report.txt",
+                                      "Size=0;type=pdir;modify=20240601090000; .."}));
   const TListOutputItem& report = listing.Items()[2];
-  EXPECT_EQ(FormatFactLine(report, mlsSize, June20()), "size=1234; report.txt");
+  EXPECT_EQ(FormatFactLine(report, mlsSize, June20()), "Size=1234; report.txt");
   EXPECT_EQ(FormatFactLine(report, mlsModify | mlsType, June20()),
             "type=file;modify=20110105080700; report.txt");
   EXPECT_EQ(FormatFactLine(report, 0, June20()), "report.txt");

@@ -169,29 +169,29 @@ class ListingTest(unittest.TestCase):
             old, guide = utc_modify(OLD), utc_modify(GUIDE_TIME)
             # Reading order is the file system's: compare as a set.
             self.assertEqual(sorted(lines_of(data)), sorted([
-                "size=0;type=cdir;modify=%s; ." % old,
-                "size=0;type=pdir;modify=%s; .." % old,
-                "size=1234;type=file;modify=%s; guide.txt" % guide,
+                "Size=0;type=cdir;modify=%s; ." % old,
+                "Size=0;type=pdir;modify=%s; .." % old,
+                "Size=1234;type=file;modify=%s; guide.txt" % guide,
             ]))
             _, data, _ = passive_listing(client, "MLSD")
             facts = {line.split(" ", 1)[1]: line.split(" ", 1)[0] for line in lines_of(data)}
-            self.assertEqual(facts["docs"], "size=0;type=dir;modify=%s;" % old)
-            self.assertEqual(facts["readonly.txt"], "size=2;type=file;modify=%s;" % old)
+            self.assertEqual(facts["docs"], "Size=0;type=dir;modify=%s;" % old)
+            self.assertEqual(facts["readonly.txt"], "Size=2;type=file;modify=%s;" % old)
             self.assertIn(".", facts)
 
             reply = client.command("MLST docs")
             self.assertEqual(reply.lines[0], "250-Begin")
             self.assertEqual(reply.lines[-1], "250 End")
             self.assertEqual(sorted(reply.lines[1:-1]), sorted([
-                "  size=0;type=cdir;modify=%s; ." % old,
-                "  size=0;type=pdir;modify=%s; .." % old,
-                "  size=1234;type=file;modify=%s; guide.txt" % guide]))
+                "  Size=0;type=cdir;modify=%s; ." % old,
+                "  Size=0;type=pdir;modify=%s; .." % old,
+                "  Size=1234;type=file;modify=%s; guide.txt" % guide]))
             self.assertEqual(client.command("MLST hello.txt").raw, b"250-Begin\r\n250 End\r\n")
 
             self.assertEqual(client.command("OPTS MLST size;").line, "200 MLST OPTS size;")
             _, data, _ = passive_listing(client, "MLSD docs")
             self.assertEqual(sorted(lines_of(data)),
-                             ["size=0; .", "size=0; ..", "size=1234; guide.txt"])
+                             ["Size=0; .", "Size=0; ..", "Size=1234; guide.txt"])
 
     def test_stat_with_a_path_lists_on_the_control_connection(self):
         with self.site.login() as client:
@@ -246,7 +246,7 @@ class NameEncodingTest(unittest.TestCase):
                           data.decode("utf-8"))
             reply = client.command("MLST names")
             self.assertEqual(len(reply.lines), 6, reply)  # Begin, ".", "..", two names, End
-            self.assertIn("  size=0;type=file;modify=%s; two??226 lines" % utc_modify(OLD),
+            self.assertIn("  Size=0;type=file;modify=%s; two??226 lines" % utc_modify(OLD),
                           reply.lines)
 
 

@@ -227,9 +227,8 @@ class TransferTest(unittest.TestCase):
         work = tempfile.mkdtemp(prefix="corvane-lftp-")
         self.addCleanup(shutil.rmtree, work, True)
         down = os.path.join(work, "down")
-        # Listings come as LIST lines; the transfers are what this test is about. Down
-        # passive, up active.
-        script = ("set ftp:ssl-allow no; set ftp:use-mlsd no; set net:max-retries 1; "
+        # lftp's own defaults: the tree is read with MLSD. Down passive, up active.
+        script = ("set ftp:ssl-allow no; set net:max-retries 1; "
                   "set net:timeout 20; open -u bob,pw -p %d 127.0.0.1; mirror tree %s; "
                   "set ftp:passive-mode off; mirror -R %s up; bye"
                   % (self.server.ftp_port, down, down))
