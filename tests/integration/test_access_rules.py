@@ -18,7 +18,7 @@ DONE = b"200 Done\r\n"
 def rules_file(policy, accept=(), reject=()):
     """A rules.txt with CR LF endings; a policy of None writes no POLICY line."""
     lines = [] if policy is None else ["POLICY " + policy]
-    lines += ["ACCEPT " + spec for spec in accept] + ["REJECT " + spec for spec in reject]
+    lines += ["ACCEPT " + entry for entry in accept] + ["REJECT " + entry for entry in reject]
     return "".join(line + "\r\n" for line in lines)
 
 
@@ -191,10 +191,10 @@ class AdmissionTableTest(AdmissionCase):
 
 
 class AddressSpecTest(AdmissionCase):
-    """Each spec as the only ACCEPT entry under POLICY REJECT: a match admits with its log
+    """Each entry as the only ACCEPT line under POLICY REJECT: a match admits with its log
     line, anything else is refused by the default policy."""
 
-    SPECS = [
+    ENTRIES = [
         ("0.0.0.0/0", {"127.0.0.1": True, "127.255.255.254": True}),
         ("10.0.0.0/0", {"127.0.0.5": True}),
         ("127.0.0.5/32", {"127.0.0.5": True, "127.0.0.4": False, "127.0.0.6": False}),
@@ -212,8 +212,8 @@ class AddressSpecTest(AdmissionCase):
     ]
 
     def test_cidr_range_all_and_exact_entries(self):
-        for spec, sources in self.SPECS:
-            self.run_visits(rules_file("REJECT", [spec]), [
+        for entry, sources in self.ENTRIES:
+            self.run_visits(rules_file("REJECT", [entry]), [
                 (source, match, [accepted(source) if match else by_default(source)])
                 for source, match in sources.items()])
 
