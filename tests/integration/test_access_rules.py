@@ -190,7 +190,7 @@ class AdmissionTableTest(AdmissionCase):
         self.assertEqual(client.command("NOOP").code, 200)
 
 
-class AddressSpecTest(AdmissionCase):
+class AddressEntryTest(AdmissionCase):
     """Each entry as the only ACCEPT line under POLICY REJECT: a match admits with its log
     line, anything else is refused by the default policy."""
 
