@@ -79,6 +79,15 @@ def ipv6_loopback():
         return False
 
 
+def wildcard_free_port():
+    """A port that was free on every address a moment ago. A port free on 127.0.0.1 alone may
+    still be held elsewhere, for instance by a client socket of 127.0.0.5 in TIME_WAIT."""
+    with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as probe:
+        probe.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
+        probe.bind(("::", 0))
+        return probe.getsockname()[1]
+
+
 def expect_clean_stop(test, server):
     """Registers a cleanup that stops the server and fails the test unless it ended cleanly."""
     def check():
@@ -98,6 +107,7 @@ class AdmissionCase(unittest.TestCase):
         self.addCleanup(server.close)
         if self.wildcard:
             # No FTP address: the listener falls back to the IPv4 and IPv6 wildcards.
+            server.ftp_port = wildcard_free_port()
             server.write_file("gc.xml", gc_xml(server.ftp_port, server.management_port,
                                                ftp_ips=()))
         server.start()
