@@ -18,7 +18,7 @@ Typical use::
             self.assertIn("Corvane service is stoped", server.event_lines())
 
 Module functions
-    free_port()              a TCP port on 127.0.0.1 that was free a moment ago
+    free_port()              a TCP port that was free on every local address a moment ago
     certificate_pair()       (cert_path, key_path): a self-signed PEM pair made with the
                              openssl command, made once per test process and shared
     gc_xml(...)              the text of a gc.xml (see its docstring)
@@ -104,7 +104,7 @@ def server_binary():
     return path
 
 
-def free_port(host=LOOPBACK):
+def free_port(host="0.0.0.0"):
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
         probe.bind((host, 0))
         return probe.getsockname()[1]
