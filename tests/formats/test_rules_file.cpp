@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "test_support.h"
+#include "tests/support/test_files.h"
 
 namespace corvane {
 namespace {
@@ -39,10 +39,10 @@ TEST(RulesFileTest, MissingFileOpensNeitherReader) {
 
   DesktopRules desktop{Policy::AcceptAll, {"kept"}};
   EXPECT_FALSE(ReadDesktopRules(dir.File("rules.txt"), desktop));
-  EXPECT_FALSE(ReadDesktopRules(dir.Path().string(), desktop));
+  EXPECT_FALSE(ReadDesktopRules(dir.Path(), desktop));
   EXPECT_EQ(desktop.policy, Policy::AcceptAll);
   EXPECT_EQ(desktop.entries, Lines{"kept"});
-  EXPECT_FALSE(ReadServiceRules(dir.Path().string()).opened);
+  EXPECT_FALSE(ReadServiceRules(dir.Path()).opened);
 }
 
 TEST(RulesFileTest, CrLfAndLfReadTheSame) {
@@ -183,7 +183,7 @@ TEST(RulesFileTest, DesktopWriterPolicyLineAndFailure) {
   ASSERT_TRUE(WriteDesktopRules(path, DesktopRules{Policy::AcceptAll, {"ACCEPT 0.0.0.0"}}));
   EXPECT_EQ(ReadFile(path), "POLICY ACCEPT\r\nACCEPT 0.0.0.0\r\n");
   EXPECT_FALSE(WriteDesktopRules(dir.File("missing/rules.txt"), DesktopRules{}));
-  EXPECT_FALSE(WriteDesktopRules(dir.Path().string(), DesktopRules{}));
+  EXPECT_FALSE(WriteDesktopRules(dir.Path(), DesktopRules{}));
 }
 
 }  // namespace

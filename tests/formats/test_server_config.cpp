@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "test_support.h"
+#include "tests/support/test_files.h"
 
 namespace corvane {
 namespace {

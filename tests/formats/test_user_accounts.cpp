@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "formats/xml_document.h"
-#include "test_support.h"
+#include "tests/support/test_files.h"
 
 namespace corvane {
 

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "test_support.h"
+#include "tests/support/test_files.h"
 
 namespace corvane {
 namespace {
@@ -42,7 +42,7 @@ TEST(XmlDocumentTest, LoadReportsMissingFileAndParserComplaint) {
   const std::string empty = dir.File("empty.xml");
   WriteFile(empty, "");
   EXPECT_THROW(XmlDocument::Load(empty), std::runtime_error);
-  EXPECT_THROW(XmlDocument::Load(dir.Path().string()), std::runtime_error);
+  EXPECT_THROW(XmlDocument::Load(dir.Path()), std::runtime_error);
 }
 
 TEST(XmlDocumentTest, ChildrenAreElementsInDocumentOrder) {

@@ -22,43 +22,15 @@
 #include "service/ftp/ftp_engine.h"
 #include "service/net/tcp_socket.h"
 #include "service/net/throttler.h"
+#include "tests/support/test_files.h"
 
 namespace corvane::datatest {
 
 inline constexpr int kWaitMs = 10000;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "corvane-data-XXXXXX");
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  std::string Path() const { return path_.string(); }
-  std::string File(const std::string& name) const { return path_.string() + "/" + name; }
-
- private:
-  std::filesystem::path path_;
-};
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
 
 // Bytes that differ from block to block, so that an offset error shows in a comparison.
 inline std::string Pattern(std::size_t size) {
