@@ -22,6 +22,7 @@
 #include "service/ftp/ftp_engine.h"
 #include "service/net/tcp_socket.h"
 #include "service/net/throttler.h"
+#include "tests/support/line_client.h"
 #include "tests/support/test_files.h"
 
 namespace corvane::datatest {
@@ -92,10 +93,8 @@ class TestServer {
 // A raw control connection plus its data connections.
 class FtpClient {
  public:
-  explicit FtpClient(const Endpoint& server, const std::string& local_address = "127.0.0.1") {
-    control_ = TcpSocket::Open(AF_INET, nullptr);
-    control_.Bind(Endpoint{local_address, 0, AF_INET}, false);
-    control_.Connect(server, kWaitMs);
+  explicit FtpClient(const Endpoint& server, const std::string& local_address = "127.0.0.1")
+      : control_(server, kWaitMs, local_address) {
     greeting_ = ReadReply();
   }
 
@@ -107,7 +106,7 @@ class FtpClient {
     if (reply.rfind("230 ", 0) != 0) throw std::runtime_error("login failed: " + reply);
   }
 
-  void Send(const std::string& line) { control_.SendAll(line + "\r\n"); }
+  void Send(const std::string& line) { control_.Send(line + "\r\n"); }
   std::string Command(const std::string& line) {
     Send(line);
     return ReadReply();
@@ -127,28 +126,10 @@ class FtpClient {
     return all;
   }
 
-  std::string ReadLine() {
-    for (int reads = 0; reads < 100000; ++reads) {
-      const std::size_t end = pending_.find("\r\n");
-      if (end != std::string::npos) {
-        std::string line = pending_.substr(0, end);
-        pending_.erase(0, end + 2);
-        return line;
-      }
-      if (control_.WaitReadable(kWaitMs) != TcpSocket::WaitResult::Ready) return "<timeout>";
-      char buffer[4096];
-      const std::size_t got = control_.Receive(buffer, sizeof buffer);
-      if (got == 0) return "<closed>";
-      pending_.append(buffer, got);
-    }
-    return "<timeout>";
-  }
+  std::string ReadLine() { return control_.ReadLine(); }
 
   // Whether a reply line is waiting or arrives within wait_ms.
-  bool ReplyPending(int wait_ms) {
-    return pending_.find("\r\n") != std::string::npos ||
-           control_.WaitReadable(wait_ms) == TcpSocket::WaitResult::Ready;
-  }
+  bool ReplyPending(int wait_ms) { return control_.ReplyPending(wait_ms); }
 
   // PASV, then a connection to the port it names.
   TcpSocket OpenPassive(const std::string& local_address = "127.0.0.1") {
@@ -196,11 +177,10 @@ class FtpClient {
   }
 
   const std::string& Greeting() const { return greeting_; }
-  TcpSocket& Control() { return control_; }
+  TcpSocket& Control() { return control_.Socket(); }
 
  private:
-  TcpSocket control_;
-  std::string pending_;
+  testing::LineClient control_;
   std::string greeting_;
 };
 

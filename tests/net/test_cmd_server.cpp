@@ -9,47 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "service/net/tcp_socket.h"
+#include "tests/support/line_client.h"
 
 namespace corvane {
 namespace {
 
 constexpr int kWaitMs = 5000;
 
-// A plain client for one management-style connection; every read gives up after kWaitMs.
-class LineClient {
- public:
-  explicit LineClient(const Endpoint& server) {
-    socket_ = TcpSocket::Open(AF_INET, nullptr);
-    socket_.Connect(server, kWaitMs);
-  }
-
-  void Send(const std::string& text) { socket_.SendAll(text); }
-  void Close() { socket_.Close(); }
-
-  // The next CR LF line without its ending; "<closed>" when the server closed the connection,
-  // "<timeout>" when nothing complete arrived in time.
-  std::string ReadLine() {
-    for (int reads = 0; reads < 100000; ++reads) {
-      const std::size_t end = pending_.find("\r\n");
-      if (end != std::string::npos) {
-        std::string line = pending_.substr(0, end);
-        pending_.erase(0, end + 2);
-        return line;
-      }
-      if (socket_.WaitReadable(kWaitMs) != TcpSocket::WaitResult::Ready) return "<timeout>";
-      char buffer[4096];
-      const std::size_t got = socket_.Receive(buffer, sizeof buffer);
-      if (got == 0) return "<closed>";
-      pending_.append(buffer, got);
-    }
-    return "<timeout>";
-  }
-
- private:
-  TcpSocket socket_;
-  std::string pending_;
-};
+using testing::LineClient;
 
 class CmdServerTest : public ::testing::Test {
  protected:
@@ -83,7 +50,7 @@ class CmdServerTest : public ::testing::Test {
   }
 
   LineClient Connect() {
-    LineClient client(server_.ListeningEndpoints().at(0));
+    LineClient client(server_.ListeningEndpoints().at(0), kWaitMs);
     EXPECT_EQ(client.ReadLine(), "200 Welcome");
     return client;
   }
@@ -203,7 +170,7 @@ TEST(CmdServerConfigTest, FallbackListensOnDefaultPortAndPortsAreChecked) {
   const std::vector<Endpoint> endpoints = server.ListeningEndpoints();
   ASSERT_FALSE(endpoints.empty());
   EXPECT_EQ(endpoints[0].address, "0.0.0.0");
-  LineClient client(Endpoint{"127.0.0.1", endpoints[0].port, AF_INET});
+  LineClient client(Endpoint{"127.0.0.1", endpoints[0].port, AF_INET}, kWaitMs);
   EXPECT_EQ(client.ReadLine(), "200 Welcome");
   client.Send("ANY\r\n");
   EXPECT_EQ(client.ReadLine(), "400-Unknown Command");
