@@ -1,14 +1,9 @@
 // Logins against users.xml: the user table loaded at activation, what a login sets in the
 // connection's context, and the errors of a bad file or a bad stored bandwidth.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <future>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -16,6 +11,7 @@
 #include "service/ftp/ftp_engine.h"
 #include "service/ftpserver.h"
 #include "service/mycontext.h"
+#include "tests/support/server_directory.h"
 
 namespace corvane {
 namespace {
@@ -43,30 +39,15 @@ std::size_t CountOccurrences(const std::string& text, const std::string& piece) 
 
 // A server object activated on loopback ports of the system's choice, in a program directory
 // of its own holding the given users.xml (none when the text is empty).
-class LoginTest : public testing::Test {
+class LoginTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "corvane-login-XXXXXX");
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    std::filesystem::create_directory(dir_ / "logs");
-    const std::string make_cert =
-        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost -keyout '" +
-        File("default.key") + "' -out '" + File("default.cer") + "' >/dev/null 2>&1";
-    ASSERT_EQ(std::system(make_cert.c_str()), 0);
-  }
+  void SetUp() override {}
 
-  void TearDown() override {
-    server_.reset();
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { server_.reset(); }
 
   void Start(const std::string& users_xml) {
-    if (!users_xml.empty()) {
-      std::ofstream out(File("users.xml"), std::ios::binary | std::ios::trunc);
-      out << users_xml;
-    }
-    server_ = std::make_unique<TFTPServer>(dir_.string());
+    if (!users_xml.empty()) testing::WriteFile(File("users.xml"), users_xml);
+    server_ = std::make_unique<TFTPServer>(dir_.Path());
     server_->SetLogDir(File("logs"));
     server_->SetCertFile(File("default.cer"));
     server_->SetKeyFile(File("default.key"));
@@ -85,14 +66,11 @@ class LoginTest : public testing::Test {
     return server_->Engine().OnUserLogin(context, user, password);
   }
 
-  std::string File(const std::string& name) const { return (dir_ / name).string(); }
+  std::string File(const std::string& name) const { return dir_.File(name); }
 
-  std::string MainLog() const {
-    std::ifstream in((dir_ / "logs" / "main.log").string(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string MainLog() const { return dir_.MainLog(); }
 
-  std::filesystem::path dir_;
+  testing::ServerDirectory dir_;
   std::unique_ptr<TFTPServer> server_;
 };
 

@@ -1,11 +1,7 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -14,6 +10,7 @@
 #include "service/ftp/ftp_engine.h"
 #include "service/ftpserver.h"
 #include "service/net/cmd_server.h"
+#include "tests/support/server_directory.h"
 
 namespace corvane {
 namespace {
@@ -36,16 +33,7 @@ std::size_t CountOccurrences(const std::string& text, const std::string& piece) 
 class ManagementTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "corvane-mgmt-XXXXXX");
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    std::filesystem::create_directory(dir_ / "logs");
-    const std::string make_cert =
-        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost -keyout '" +
-        File("default.key") + "' -out '" + File("default.cer") + "' >/dev/null 2>&1";
-    ASSERT_EQ(std::system(make_cert.c_str()), 0);
-
-    server_ = std::make_unique<TFTPServer>(dir_.string());
+    server_ = std::make_unique<TFTPServer>(dir_.Path());
     server_->SetLogDir(File("logs"));
     server_->SetManagementPassword(kPassword);
     server_->SetCertFile(File("default.cer"));
@@ -57,22 +45,15 @@ class ManagementTest : public ::testing::Test {
     ASSERT_TRUE(server_->ManagementServer().Active()) << MainLog();
   }
 
-  void TearDown() override {
-    server_.reset();
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { server_.reset(); }
 
-  std::string File(const std::string& name) const { return (dir_ / name).string(); }
+  std::string File(const std::string& name) const { return dir_.File(name); }
 
   void WriteFile(const std::string& name, const std::string& content) {
-    std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
-    out << content;
+    testing::WriteFile(File(name), content);
   }
 
-  std::string MainLog() const {
-    std::ifstream in((dir_ / "logs" / "main.log").string(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string MainLog() const { return dir_.MainLog(); }
 
   TcpClient ConnectTo(const Endpoint& endpoint) {
     return TcpClient::Connect("127.0.0.1", endpoint.port, kWait);
@@ -92,7 +73,7 @@ class ManagementTest : public ::testing::Test {
     return client.ReadLine(kWait, 1000);
   }
 
-  std::filesystem::path dir_;
+  testing::ServerDirectory dir_;
   std::unique_ptr<TFTPServer> server_;
 };
 
