@@ -19,28 +19,16 @@ import shutil
 import signal
 import statistics
 import subprocess
-import sys
 import tempfile
 import time
 
-SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "integration"))
+from bench_build import add_build_options, server_binary  # also makes ftp_harness importable
 
 import ftp_harness  # noqa: E402  (the integration tests' staging helpers)
 
 USER, PASSWORD = "bench", "bench-pw"
 MIB = 1024 * 1024
 CURL_TIME_LIMIT = 900  # seconds for one transfer
-
-
-def build_release(build_dir):
-    # GCC 12 reports false -Wrestrict warnings inside std::string at -O3; they change no code.
-    subprocess.run(["cmake", "-S", SOURCE_DIR, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
-                    "-DCORVANE_TESTS=OFF", "-DCMAKE_CXX_FLAGS=-Wno-restrict"],
-                   check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", build_dir, "--target", "CorvaneServer", "-j2"],
-                   check=True, stdout=subprocess.DEVNULL)
-    return os.path.join(build_dir, "bin", "CorvaneServer")
 
 
 def make_payload(path, size_mib):
@@ -144,9 +132,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--size-mib", type=int, default=1024)
-    parser.add_argument("--build-dir", default=os.path.join(SOURCE_DIR, "build-bench"))
-    parser.add_argument("--no-build", action="store_true",
-                        help="use the CorvaneServer already built in --build-dir")
+    add_build_options(parser)
     parser.add_argument("--active", action="store_true", help="active mode (curl -P -)")
     parser.add_argument("--compare", action="store_true", help="also measure vsftpd")
     parser.add_argument("--install-vsftpd", action="store_true",
@@ -155,8 +141,7 @@ def main():
                         help="where the payload is made (default: the system's temp directory)")
     args = parser.parse_args()
 
-    binary = (os.path.join(args.build_dir, "bin", "CorvaneServer") if args.no_build
-              else build_release(args.build_dir))
+    binary = server_binary(args)
     work_dir = tempfile.mkdtemp(prefix="corvane-bench-", dir=args.work_dir)
     try:
         os.chmod(work_dir, 0o755)

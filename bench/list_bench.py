@@ -18,26 +18,15 @@ import re
 import shutil
 import socket
 import statistics
-import subprocess
-import sys
 import tempfile
 import time
 
-SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "integration"))
+from bench_build import add_build_options, server_binary  # also makes ftp_harness importable
 
 import ftp_harness  # noqa: E402  (the integration tests' staging helpers)
 
 USER, PASSWORD = "bench", "bench-pw"
 TIME_LIMIT = 600  # seconds for one listing
-
-
-def build_release(build_dir):
-    subprocess.run(["cmake", "-S", SOURCE_DIR, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
-                    "-DCORVANE_TESTS=OFF"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", build_dir, "--target", "CorvaneServer", "-j2"],
-                   check=True, stdout=subprocess.DEVNULL)
-    return os.path.join(build_dir, "bin", "CorvaneServer")
 
 
 def make_directory(path, entries):
@@ -85,15 +74,12 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--entries", type=int, default=100000)
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--build-dir", default=os.path.join(SOURCE_DIR, "build-bench"))
-    parser.add_argument("--no-build", action="store_true",
-                        help="use the CorvaneServer already built in --build-dir")
+    add_build_options(parser)
     parser.add_argument("--work-dir", default=None,
                         help="where the directory is made (default: the system's temp directory)")
     args = parser.parse_args()
 
-    binary = (os.path.join(args.build_dir, "bin", "CorvaneServer") if args.no_build
-              else build_release(args.build_dir))
+    binary = server_binary(args)
     os.environ["CORVANE_SERVER"] = binary
     work_dir = tempfile.mkdtemp(prefix="corvane-list-bench-", dir=args.work_dir)
     try:
