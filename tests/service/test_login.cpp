@@ -16,6 +16,8 @@
 namespace corvane {
 namespace {
 
+using testing::CountOccurrences;
+
 std::string Account(const std::string& fields, const std::string& element = "user") {
   return "<" + element + ">" + fields + "</" + element + ">";
 }
@@ -30,19 +32,10 @@ std::string Enabled(const std::string& name, const std::string& password, const 
                  Field("status", "1") + extra);
 }
 
-std::size_t CountOccurrences(const std::string& text, const std::string& piece) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
-    ++count;
-  return count;
-}
-
 // A server object activated on loopback ports of the system's choice, in a program directory
 // of its own holding the given users.xml (none when the text is empty).
 class LoginTest : public ::testing::Test {
  protected:
-  void SetUp() override {}
-
   void TearDown() override { server_.reset(); }
 
   void Start(const std::string& users_xml) {

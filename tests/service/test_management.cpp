@@ -15,18 +15,13 @@
 namespace corvane {
 namespace {
 
+using testing::CountOccurrences;
+
 using std::chrono::milliseconds;
 
 constexpr milliseconds kWait{5000};
 constexpr const char* kPassword = "Se#cret%7&";
 constexpr const char* kUnauthorized = " - Unauthorized request received at management port ";
-
-std::size_t CountOccurrences(const std::string& text, const std::string& piece) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
-    ++count;
-  return count;
-}
 
 // A server object with an FTP listener and a management listener on loopback ports that the
 // system chooses, in a program directory of its own with a fresh certificate.

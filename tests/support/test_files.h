@@ -44,4 +44,12 @@ inline void WriteFile(const std::string& path, const std::string& content) {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+// How often piece occurs in text (overlapping occurrences counted).
+inline std::size_t CountOccurrences(const std::string& text, const std::string& piece) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+    ++count;
+  return count;
+}
+
 }  // namespace corvane::testing
