@@ -189,8 +189,7 @@ TEST_F(LoginTest, EnabledAccountWithoutARequiredTextStopsTheLoad) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.missing);
-    TearDown();
-    SetUp();
+    TearDown();  // a fresh server object for each case
     StartWithAccounts(Enabled("first", "f", "/srv/first") + c.broken +
                       Enabled("after", "a", "/srv/after"));
     const std::string log = MainLog();
