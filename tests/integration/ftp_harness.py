@@ -28,6 +28,9 @@ Module functions
     port_listening(port)     whether any socket listens on the port (no connection made)
     strip_stamp(line)        a main.log line without its time stamp, " - " and trailing blank
 
+class HomeFiles
+    Mixin for test cases with self.home: write(name, data), read(name) of files in it.
+
 class User(name, password, home, status="1", bandwidth="0")
     One account of users.xml; home is a Linux directory path.
 
@@ -102,6 +105,19 @@ def server_binary():
     if not path:
         raise RuntimeError("CORVANE_SERVER must name the built CorvaneServer binary")
     return path
+
+
+class HomeFiles:
+    """For a test case with a home directory in self.home: write(name, data) and read(name)
+    of a file inside it, in bytes."""
+
+    def write(self, name, data):
+        with open(os.path.join(self.home, name), "wb") as out:
+            out.write(data)
+
+    def read(self, name):
+        with open(os.path.join(self.home, name), "rb") as stored:
+            return stored.read()
 
 
 def free_port(host="0.0.0.0"):

@@ -13,7 +13,7 @@ import tempfile
 import time
 import unittest
 
-from ftp_harness import CorvaneServer, User
+from ftp_harness import CorvaneServer, HomeFiles, User
 
 ABOUT_TO_OPEN = "150 File status okay; about to open data connection."
 CLOSING = "226 Closing data connection."
@@ -68,7 +68,7 @@ def sha256(data):
     return hashlib.sha256(data).hexdigest()
 
 
-class DataConnectionsTest(unittest.TestCase):
+class DataConnectionsTest(HomeFiles, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.home = tempfile.mkdtemp(prefix="corvane-data-")
@@ -85,14 +85,6 @@ class DataConnectionsTest(unittest.TestCase):
         self.addCleanup(client.close)
         login(client)
         return client
-
-    def write(self, name, data):
-        with open(os.path.join(self.home, name), "wb") as out:
-            out.write(data)
-
-    def read(self, name):
-        with open(os.path.join(self.home, name), "rb") as stored:
-            return stored.read()
 
     def test_port_eprt_and_epsv_answer_as_written(self):
         mismatch = "522 Network protocol mismatch, use (1)"

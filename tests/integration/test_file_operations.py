@@ -8,10 +8,10 @@ import shutil
 import tempfile
 import unittest
 
-from ftp_harness import CorvaneServer, User
+from ftp_harness import CorvaneServer, HomeFiles, User
 
 
-class FileOperationsTest(unittest.TestCase):
+class FileOperationsTest(HomeFiles, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.root = tempfile.mkdtemp(prefix="corvane-files-")
@@ -45,14 +45,6 @@ class FileOperationsTest(unittest.TestCase):
         ftp.login("bob", "pw")
         self.addCleanup(ftp.close)
         return ftp
-
-    def write(self, name, data):
-        with open(os.path.join(self.home, name), "wb") as out:
-            out.write(data)
-
-    def read(self, name):
-        with open(os.path.join(self.home, name), "rb") as stored:
-            return stored.read()
 
     def reply(self, command):
         """The reply to a command as one line, whatever its code."""

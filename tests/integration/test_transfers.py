@@ -10,7 +10,7 @@ import tempfile
 import time
 import unittest
 
-from ftp_harness import CorvaneServer, User, gc_xml
+from ftp_harness import CorvaneServer, HomeFiles, User, gc_xml
 from test_data_connections import login, open_passive, read_all
 
 ABOUT_TO_OPEN = "150 File status okay; about to open data connection."
@@ -38,7 +38,7 @@ def tree_digest(root):
     return files, directories
 
 
-class TransferTest(unittest.TestCase):
+class TransferTest(HomeFiles, unittest.TestCase):
     # The throttled user moves 100 KiB/s: a 32 KiB piece, then a pause of about 320 ms.
     SLOW_LIMIT = 100
 
@@ -70,14 +70,6 @@ class TransferTest(unittest.TestCase):
         self.addCleanup(client.close)
         login(client, user)
         return client
-
-    def write(self, name, data):
-        with open(os.path.join(self.home, name), "wb") as out:
-            out.write(data)
-
-    def read(self, name):
-        with open(os.path.join(self.home, name), "rb") as stored:
-            return stored.read()
 
     def download(self, client, command):
         """Runs a download on a new passive channel: (data, final reply line)."""
