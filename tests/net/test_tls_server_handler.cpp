@@ -16,9 +16,12 @@
 #include <thread>
 
 #include "platform/unique_fd.h"
+#include "tests/support/test_files.h"
 
 namespace corvane {
 namespace {
+
+using corvane::testing::TempDir;
 
 struct PkeyFree {
   void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
@@ -36,20 +39,6 @@ struct SslFree {
   void operator()(SSL* ssl) const { SSL_free(ssl); }
 };
 using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "corvane-tls-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
 
 Pkey NewRsaKey() {
   Pkey key(EVP_RSA_gen(2048));

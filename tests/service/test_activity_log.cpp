@@ -1,4 +1,5 @@
 #include "service/activity_log.h"
+#include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -16,24 +17,9 @@
 namespace corvane {
 namespace {
 
+using corvane::testing::TempDir;
+
 namespace fs = std::filesystem;
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "corvane-log-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

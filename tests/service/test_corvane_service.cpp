@@ -1,4 +1,5 @@
 #include "service/corvane_service.h"
+#include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -11,25 +12,10 @@
 namespace corvane {
 namespace {
 
+using corvane::testing::TempDir;
+
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "corvane-service-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // Writes every event and every call on the server object into one journal, in order.
 class Journal : public EventSink {
