@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <stdexcept>
@@ -49,11 +50,10 @@ std::vector<std::string> Split(const std::string& text, char delimiter) {
   }
 }
 
-long long PortField(const std::vector<std::string>& fields, std::size_t index) {
-  const std::string field = index < fields.size() ? fields[index] : "";
+// A field of PORT: a decimal number 0..255, blanks around it allowed.
+bool IsPortByte(const std::string& field) {
   const std::optional<long long> value = ParseDecimal(field);
-  if (!value) throw std::runtime_error("'" + field + "' is not a number");
-  return *value;
+  return value && *value >= 0 && *value <= 255 && field.find_first_of("+-") == std::string::npos;
 }
 
 const char* FamilyNumber(int family) {
@@ -85,36 +85,40 @@ bool RefusedAfterEpsvAll(TCommand& command) {
 
 }  // namespace
 
-TPortArgument ParsePortArgument(const std::string& text) {
+std::optional<TPortArgument> ParsePortArgument(const std::string& text) {
   const std::vector<std::string> fields = Split(text, ',');
+  // SECURITY: six numbers of one byte each, or nothing: a number is never wrapped into range.
+  if (fields.size() != 6) return std::nullopt;
+  for (const std::string& field : fields)
+    if (!IsPortByte(field)) return std::nullopt;
   TPortArgument argument;
-  for (std::size_t index = 0; index < 4; ++index) {
-    if (index > 0) argument.address += '.';
-    if (index < fields.size()) argument.address += fields[index];
-  }
-  const long long high = PortField(fields, 4);
-  const long long low = PortField(fields, 5);
-  // Unsigned arithmetic: any two numbers give a port, kept to its low 16 bits.
-  argument.port = static_cast<std::uint16_t>(static_cast<unsigned long long>(high) * 256u +
-                                             static_cast<unsigned long long>(low));
+  argument.address = fields[0] + '.' + fields[1] + '.' + fields[2] + '.' + fields[3];
+  argument.port =
+      static_cast<std::uint16_t>(*ParseDecimal(fields[4]) * 256 + *ParseDecimal(fields[5]));
   return argument;
 }
 
-TEprtArgument ParseEprtArgument(const std::string& text) {
-  TEprtArgument argument;
-  if (text.empty()) return argument;
+std::optional<TEprtArgument> ParseEprtArgument(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  // <d>protocol<d>address<d>port<d> and nothing after the last delimiter.
   const std::vector<std::string> fields = Split(text.substr(1), text[0]);
-  if (!fields.empty()) {
-    const std::optional<long long> protocol = ParseDecimal(fields[0]);
-    if (protocol && *protocol >= -1 && *protocol <= 0x7fffffff)
-      argument.protocol = static_cast<int>(*protocol);
-  }
-  if (fields.size() > 1) argument.address = fields[1];
-  if (fields.size() > 2) {
-    const std::optional<long long> port = ParseDecimal(fields[2]);
-    if (port) argument.port = static_cast<std::uint16_t>(static_cast<unsigned long long>(*port));
+  if (fields.size() != 4 || !fields[3].empty()) return std::nullopt;
+  TEprtArgument argument;
+  const std::optional<long long> protocol = ParseDecimal(fields[0]);
+  if (protocol && *protocol >= -1 && *protocol <= 0x7fffffff)
+    argument.protocol = static_cast<int>(*protocol);
+  argument.address = fields[1];
+  if (const std::optional<long long> port = ParseDecimal(fields[2])) {
+    if (*port < 0 || *port > 65535) return std::nullopt;
+    argument.port = static_cast<std::uint16_t>(*port);
   }
   return argument;
+}
+
+std::optional<int> ParseEpsvProtocol(const std::string& text) {
+  const std::optional<long long> value = ParseDecimal(text);
+  if (!value || *value < INT32_MIN || *value > INT32_MAX) return std::nullopt;
+  return static_cast<int>(*value);
 }
 
 std::string PassiveModeText(const Endpoint& endpoint) {
@@ -150,8 +154,13 @@ void CmdPort(TCommand& command) {
     Refuse(command, 502, kPortDisabled);
     return;
   }
+  const std::optional<TPortArgument> parsed = ParsePortArgument(command.UnparsedParams());
+  if (!parsed) {
+    command.Reply.SetReply(501, "Syntax: PORT <sp> h1,h2,h3,h4,p1,p2 (each a number 0 to 255)");
+    return;
+  }
+  const TPortArgument& argument = *parsed;
   context.PASV = false;
-  const TPortArgument argument = ParsePortArgument(command.UnparsedParams());
   if (context.Security.NoReservedRangePORT && argument.port >= 1 && argument.port <= 1024) {
     Refuse(command, 504, kReservedPort);
     return;
@@ -178,7 +187,12 @@ void CmdEprt(TCommand& command) {
     command.Reply.SetReply(502, kPortDisabled);
     return;
   }
-  const TEprtArgument argument = ParseEprtArgument(command.UnparsedParams());
+  const std::optional<TEprtArgument> parsed = ParseEprtArgument(command.UnparsedParams());
+  if (!parsed) {
+    command.Reply.SetReply(501, "Syntax: EPRT <sp> |proto|addr|port| (port 0 to 65535)");
+    return;
+  }
+  const TEprtArgument& argument = *parsed;
   context.DataPort = argument.port;
   context.PASV = false;
   const int control_family = context.LocalEndpoint().family;
@@ -235,7 +249,7 @@ void CmdEpsv(TCommand& command) {
     return;
   }
   if (!argument.empty()) {
-    const std::optional<long long> protocol = ParseDecimal(argument);
+    const std::optional<int> protocol = ParseEpsvProtocol(argument);
     if (!protocol) {
       command.Reply.SetReply(522, Substitute("Network protocol not supported, use %s",
                                              HostSupportsIpv6() ? "(1,2)" : "(1)"));

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <stdexcept>
+#include <optional>
 #include <string>
 
 #include "service/ftp/commands_data.h"
@@ -18,23 +18,24 @@ TEST(PortArgument, JoinsTheAddressAndComputesThePort) {
       {"127,0,0,1,19,137", "127.0.0.1", 19 * 256 + 137},
       {"10,0,0,7,0,21", "10.0.0.7", 21},
       {"10,0,0,7, 4 , 1 ", "10.0.0.7", 4 * 256 + 1},  // blanks around the port fields
-      {"1,2,3,4,256,1", "1.2.3.4", 1},                // kept to 16 bits
-      {"1,2,3,4,0,65537", "1.2.3.4", 1},
-      {"1,2,3,4,-1,0", "1.2.3.4", 65280},
-      {"a,b,c,d,1,1", "a.b.c.d", 257},  // the address is checked later, by comparison
-      {" 1,2,3,4,1,1,9", " 1.2.3.4", 257},
+      {"1,2,3,4,255,255", "1.2.3.4", 65535},
+      {"1,2,3,4,0,0", "1.2.3.4", 0},
   };
   for (const Case& c : cases) {
-    const TPortArgument argument = ParsePortArgument(c.text);
-    EXPECT_EQ(argument.address, c.address) << c.text;
-    EXPECT_EQ(argument.port, c.port) << c.text;
+    const std::optional<TPortArgument> argument = ParsePortArgument(c.text);
+    ASSERT_TRUE(argument) << c.text;
+    EXPECT_EQ(argument->address, c.address) << c.text;
+    EXPECT_EQ(argument->port, c.port) << c.text;
   }
 }
 
-TEST(PortArgument, RefusesPortFieldsThatAreNotNumbers) {
-  for (const char* text : {"", "1,2,3,4", "1,2,3,4,5", "1,2,3,4,x,1", "1,2,3,4,1,0x10",
-                           "1,2,3,4,1,", "1,2,3,4,1 2,3", "1,2,3,4,99999999999999999999,1"}) {
-    EXPECT_THROW(ParsePortArgument(text), std::runtime_error) << text;
+TEST(PortArgument, RefusesAnythingButSixByteNumbers) {
+  for (const char* text :
+       {"", "1,2,3,4", "1,2,3,4,5", "1,2,3,4,x,1", "1,2,3,4,1,0x10", "1,2,3,4,1,", "1,2,3,4,1 2,3",
+        "1,2,3,4,99999999999999999999,1", "1,2,3,4,256,1", "1,2,3,4,0,65537", "1,2,3,4,-1,0",
+        "1,2,3,4,+1,0", "a,b,c,d,1,1", "1,2,3,-4,1,1", "1,2,3,300,1,1", "1,2,3,4,1,1,9",
+        "1,2,3,4,1,1,"}) {
+    EXPECT_FALSE(ParsePortArgument(text)) << text;
   }
 }
 
@@ -46,22 +47,33 @@ TEST(EprtArgument, SplitsAtTheFirstCharacter) {
     std::uint16_t port;
   };
   const Case cases[] = {
-      {"|1|127.0.0.1|5282|", 1, "127.0.0.1", 5282},
-      {"!2!::1!6000!", 2, "::1", 6000},
-      {"|1|127.0.0.1|5282", 1, "127.0.0.1", 5282},
+      {"|1|127.0.0.1|5282|", 1, "127.0.0.1", 5282},   {"!2!::1!6000!", 2, "::1", 6000},
       {"|x|127.0.0.1|5282|", -1, "127.0.0.1", 5282},  // a protocol that is not a number
       {"|1|127.0.0.1|port|", 1, "127.0.0.1", 0},      // a port that is not a number
-      {"|1|127.0.0.1|70000|", 1, "127.0.0.1", 70000 - 65536},
-      {"|1||5282|", 1, "", 5282},
-      {"|1|", 1, "", 0},
-      {"|", -1, "", 0},
+      {"|1|127.0.0.1|65535|", 1, "127.0.0.1", 65535}, {"|1||5282|", 1, "", 5282},
   };
   for (const Case& c : cases) {
-    const TEprtArgument argument = ParseEprtArgument(c.text);
-    EXPECT_EQ(argument.protocol, c.protocol) << c.text;
-    EXPECT_EQ(argument.address, c.address) << c.text;
-    EXPECT_EQ(argument.port, c.port) << c.text;
+    const std::optional<TEprtArgument> argument = ParseEprtArgument(c.text);
+    ASSERT_TRUE(argument) << c.text;
+    EXPECT_EQ(argument->protocol, c.protocol) << c.text;
+    EXPECT_EQ(argument->address, c.address) << c.text;
+    EXPECT_EQ(argument->port, c.port) << c.text;
   }
+}
+
+TEST(EprtArgument, RefusesMalformedArgumentsAndPortsOutOfRange) {
+  for (const char* text :
+       {"", "|", "|1|", "|1|127.0.0.1|5282", "|1|127.0.0.1|5282|x", "|1|127.0.0.1|5282||",
+        "|1|127.0.0.1|98505|", "|1|127.0.0.1|-5|", "|1|127.0.0.1|65536|"}) {
+    EXPECT_FALSE(ParseEprtArgument(text)) << text;
+  }
+}
+
+TEST(EpsvProtocol, ReadsADecimalNumber) {
+  EXPECT_EQ(ParseEpsvProtocol("1"), 1);
+  EXPECT_EQ(ParseEpsvProtocol(" 2 "), 2);
+  EXPECT_FALSE(ParseEpsvProtocol("x"));
+  EXPECT_FALSE(ParseEpsvProtocol("99999999999"));
 }
 
 TEST(PassiveModeText, WritesTheAddressAndBothPortBytes) {

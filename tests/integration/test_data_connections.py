@@ -18,6 +18,8 @@ from ftp_harness import CorvaneServer, HomeFiles, User
 ABOUT_TO_OPEN = "150 File status okay; about to open data connection."
 CLOSING = "226 Closing data connection."
 NO_CHANNEL = "425 Can't open data connection."
+PORT_SYNTAX = "501 Syntax: PORT <sp> h1,h2,h3,h4,p1,p2 (each a number 0 to 255)"
+EPRT_SYNTAX = "501 Syntax: EPRT <sp> |proto|addr|port| (port 0 to 65535)"
 RESERVED = "504 PORT/EPRT Command disabled for reserved port range (1-1024)."
 FOREIGN = "504 Data port can only be used by the same IP address used by the control connection."
 WAIT = 20  # seconds any single wait in these tests may take
@@ -92,8 +94,14 @@ class DataConnectionsTest(HomeFiles, unittest.TestCase):
             ("PORT 127,0,0,1,0,21", RESERVED),
             ("PORT 127,0,0,1,4,0", RESERVED),
             ("PORT 127,0,0,8,19,137", FOREIGN),
-            ("PORT 127,0,0,1,junk,1", "500 'junk' is not a number"),
-            ("PORT 127,0,0,1", "500 '' is not a number"),
+            ("PORT 127,0,0,1,junk,1", PORT_SYNTAX),
+            ("PORT 127,0,0,1", PORT_SYNTAX),
+            ("PORT 127,0,0,1,-1,200", PORT_SYNTAX),
+            ("PORT 127,0,0,1,300,1", PORT_SYNTAX),
+            ("PORT 127,0,0,1,19,137,1", PORT_SYNTAX),
+            ("EPRT |1|127.0.0.1|98505|", EPRT_SYNTAX),
+            ("EPRT |1|127.0.0.1|5000", EPRT_SYNTAX),
+            ("EPRT |1|127.0.0.1|5000|junk", EPRT_SYNTAX),
             ("PORT 127,0,0,1,19,137", "200 PORT Command successful."),
             ("EPRT", "501 Invalid number of arguments EPRT"),
             ("EPRT |3|127.0.0.1|5000|", mismatch),
