@@ -1,6 +1,5 @@
 // TYPE, STRU, MODE and REST: transfer parameters.
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 
 #include "service/ftp/command_handlers.h"
@@ -56,13 +55,18 @@ void CmdMode(TCommand& command) {
 }
 
 void CmdRest(TCommand& command) {
+  // Offsets are 64-bit and never negative; anything else changes nothing, so a bad REST cannot
+  // make a later store start over or cut a file.
   const std::string& text = command.UnparsedParams();
+  const bool digits = !text.empty() && text.size() <= 19 &&
+                      text.find_first_not_of("0123456789") == std::string::npos;
   errno = 0;
-  char* end = nullptr;
-  const long long value = std::strtoll(text.c_str(), &end, 10);
-  const bool valid = !text.empty() && *end == '\0' && errno == 0 && value >= INT32_MIN &&
-                     value <= INT32_MAX && text.front() != ' ';
-  command.Context().RESTPos = valid ? static_cast<std::int32_t>(value) : 0;
+  const long long value = digits ? std::strtoll(text.c_str(), nullptr, 10) : -1;
+  if (!digits || errno != 0) {
+    command.Reply.SetReply(501, "Syntax: REST <sp> position (a non-negative decimal number)");
+    return;
+  }
+  command.Context().RESTPos = value;
   command.Reply.SetReply(350, "Requested file action pending further information.");
 }
 

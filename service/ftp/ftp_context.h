@@ -63,7 +63,7 @@ class TFtpContext {
 
   // Command state.
   std::int32_t ALLOSize = 0;
-  std::int32_t RESTPos = 0;
+  std::int64_t RESTPos = 0;  // never negative
   std::string RNFR;
   bool NLSTUtf8 = false;
   unsigned MLSOpts = mlsType | mlsModify | mlsSize;
