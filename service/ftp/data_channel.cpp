@@ -67,8 +67,8 @@ bool TDataChannel::Open(bool tls_client_role) {
   try {
     socket = Passive() ? AcceptPassive(FServer.PassiveAcceptTimeoutMs)
                        : ConnectActive(std::get<Endpoint>(FDataChannel));
-  } catch (const std::exception& error) {
-    FailOpen(error);
+  } catch (const std::exception&) {
+    return FailOpen();
   }
   // SECURITY: a passive data connection must come from the client itself.
   if (Passive() && FRequirePASVFromSameIP &&
@@ -87,17 +87,16 @@ bool TDataChannel::Open(bool tls_client_role) {
     } else {
       io_ = std::make_unique<TPlainDataIo>(std::move(socket));
     }
-  } catch (const std::exception& error) {
-    FailOpen(error);
+  } catch (const std::exception&) {
+    return FailOpen();
   }
   return true;
 }
 
-void TDataChannel::FailOpen(const std::exception& error) {
+bool TDataChannel::FailOpen() {
   io_.reset();
-  const std::string reason = error.what();
   FControlContext.Session().WriteReply(FErrorReply);
-  throw std::runtime_error(reason);
+  return false;
 }
 
 TcpSocket TDataChannel::AcceptPassive(int timeout_ms) {

@@ -69,6 +69,9 @@ class TDataChannel {
   TFtpOperation FFtpOperation = TFtpOperation::ftpRetr;
   // Owned from the moment it is set; freed with the channel.
   TDataPayload FData;
+  // An upload that replaces the file from its start position: the file is cut there once the
+  // data connection is open (not before, so that a store that fails changes nothing).
+  bool FCutAtStart = false;
   TFtpReply FOKReply{226, "Closing data connection."};
   TFtpReply FErrorReply{426, "Data connection closed abnormally."};
   TFtpReply FReply;
@@ -97,10 +100,10 @@ class TDataChannel {
   void Listen(const Endpoint& local, std::uint16_t port_min, std::uint16_t port_max);
 
   // Opens the data connection: accepts the one passive connection or connects the active one,
-  // then runs the TLS handshake when FNegotiateTLS. On failure the error reply is written to the
-  // control connection at once and std::runtime_error is thrown with the reason. Returns false
-  // when a passive connection came from a foreign address: the 504 reply has been written, the
-  // connection closed and FDataPortDenied set.
+  // then runs the TLS handshake when FNegotiateTLS. Returns false when no connection could be
+  // used; the command's one final reply has then been written: the error reply (426) when the
+  // connection failed, or 504 when a passive connection came from a foreign address (that
+  // connection closed and FDataPortDenied set).
   bool Open(bool tls_client_role);
   // The open connection's byte path; only after a successful Open.
   TDataIo& Io() { return *io_; }
@@ -113,8 +116,8 @@ class TDataChannel {
  private:
   TcpSocket AcceptPassive(int timeout_ms);
   TcpSocket ConnectActive(const Endpoint& remote);
-  // Writes the error reply and throws std::runtime_error with the reason.
-  [[noreturn]] void FailOpen(const std::exception& error);
+  // Writes the error reply as the command's final reply; returns false.
+  bool FailOpen();
 
   std::unique_ptr<TThrottler> intercept_;
   std::unique_ptr<TDataIo> io_;

@@ -23,8 +23,7 @@ bool CheckDataChannel(TCommand& command);
 // payload while polling the control connection, writes the final reply, frees the payload and
 // the channel, then runs the command lines that were queued meanwhile. The command's own reply
 // is not sent afterwards. When the data connection cannot be opened, the channel's error reply
-// has been written and std::runtime_error is thrown with the reason (the command's exception
-// reply follows). The channel is freed in every case.
+// is the command's one final reply. The channel is freed in every case.
 void RunTransfer(TCommand& command, bool tls_client_role);
 
 // The data-connection half of a listing: the 425 check, then the lines (each followed by CR LF,
