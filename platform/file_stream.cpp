@@ -1,5 +1,6 @@
 #include "platform/file_stream.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +19,10 @@ long long FileStream::Size() const {
 
 void FileStream::SetSize(long long size) {
   if (::ftruncate(Fd(), size) != 0) throw std::runtime_error(SystemErrorText(errno));
+}
+
+void FileStream::Reserve(long long size) noexcept {
+  if (size > 0) ::fallocate(Fd(), FALLOC_FL_KEEP_SIZE, 0, size);
 }
 
 std::size_t FileStream::Read(void* buffer, std::size_t size) {

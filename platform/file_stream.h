@@ -21,6 +21,9 @@ class FileStream {
   void SeekToEnd() { position_ = Size(); }
   long long Size() const;
   void SetSize(long long size);
+  // Reserves disk space for the first size bytes without changing the file's size or content;
+  // only a help, so a failure is ignored.
+  void Reserve(long long size) noexcept;
 
   // Reads at the position and advances it; returns 0 at the end of the file.
   std::size_t Read(void* buffer, std::size_t size);

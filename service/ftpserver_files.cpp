@@ -41,8 +41,15 @@ UniqueFd LockAgainstTransfers(const BeneathDirectory& home, const std::string& p
 
 }  // namespace
 
-void TFTPServer::OnChangeDirectory(TFtpContext&, std::string&) {
-  // Every directory change is accepted as it is; commands that use it fail on their own.
+void TFTPServer::OnChangeDirectory(TFtpContext& context, std::string& directory) {
+  // Only an existing directory beneath the home (links resolved beneath it) can be entered.
+  FileKind kind = FileKind::Missing;
+  try {
+    kind = BeneathDirectory(context.HomeDir).Kind(directory);
+  } catch (const FileSystemError&) {
+  }
+  if (kind != FileKind::Directory)
+    throw std::runtime_error("\"" + directory + "\": No such directory.");
 }
 
 void TFTPServer::OnDeleteFile(TFtpContext& context, const std::string& path) {
@@ -135,13 +142,9 @@ std::unique_ptr<FileStream> TFTPServer::OnStoreFile(TFtpContext& context, const 
     }
   }
   try {
-    // The file is truncated only once its lock is held, so a refused store leaves a file under
-    // transfer as it was. After REST n the first n bytes stay: the engine positions the stream
-    // at n and the upload continues the file from there (a resumed upload).
-    auto stream = std::make_unique<FileStream>(home->OpenLocked(path, FileOpenMode::CreateOrOpen));
-    const long long keep = context.RESTPos > 0 ? context.RESTPos : 0;
-    if (stream->Size() > keep) stream->SetSize(keep);
-    return stream;
+    // Opened as it is: the engine cuts the file at the upload's start position only once the
+    // data connection is open, so a store that fails before that leaves the file untouched.
+    return std::make_unique<FileStream>(home->OpenLocked(path, FileOpenMode::CreateOrOpen));
   } catch (const std::runtime_error& error) {
     throw CreateError(context, path, error);
   }

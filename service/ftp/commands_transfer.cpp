@@ -87,15 +87,14 @@ void Store(TCommand& command, const std::string& name, const std::string& prelim
       stream->Seek(context.RESTPos);
       context.RESTPos = 0;
     }
-    // ALLO only reserves room: the file is cut back to the end of the data when the upload
-    // ends, and a size below what the file holds would destroy bytes that are kept or appended.
-    if (context.ALLOSize > 0 && stream->Size() < context.ALLOSize)
-      stream->SetSize(context.ALLOSize);
   } catch (...) {
     DiscardDataChannel(context);
     throw;
   }
+  // ALLO reserves room without changing the file's size, which never runs ahead of the data.
+  if (context.ALLOSize > 0) stream->Reserve(context.ALLOSize);
   SetFileTransfer(*context.DataChannel, TFtpOperation::ftpStor, std::move(stream));
+  context.DataChannel->FCutAtStart = !append;
   command.Session().WriteReply(preliminary);
   RunTransfer(command, context.SSCNOn);
 }

@@ -102,56 +102,28 @@ void SendLines(TDataChannel& channel, const std::vector<std::string>& lines, boo
   }
 }
 
-// Cuts the file back to the end of the received data; false when that failed.
-bool CutBack(FileStream& stream) {
-  try {
-    stream.SetSize(stream.Position());
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
-// Receives until the client closes the data connection. Returns false when the file could not
-// be written; what was received until then stays in the file.
+// Receives until the client closes the data connection in order, writing each piece as it
+// arrives, so the file is always a prefix of what the client sent and its size never runs
+// ahead of the data. Returns false when the file could not be written; throws when the
+// connection failed (a reset included). What was received stays in the file either way.
 bool ReceiveStream(TDataChannel& channel, FileStream& stream) {
   const long long start = stream.Position();
   if (start < 0) throw std::runtime_error("Invalid restart position.");
+  if (channel.FCutAtStart && stream.Size() > start) stream.SetSize(start);
   TDataIo& io = channel.Io();
   TThrottler* throttle = channel.Intercept();
-  const std::size_t capacity = throttle ? kTransferPieceSize : kReceiveBufferSize;
-  std::vector<char> buffer(capacity);
-  // Room ahead of the data, so that most writes do not have to grow the file; only a help.
-  try {
-    const long long room = start + static_cast<long long>(kTransferBlockSize);
-    if (stream.Size() < room) stream.SetSize(room);
-  } catch (const std::exception&) {
-  }
-  bool written = true;
-  try {
-    bool open = true;
-    while (open && written && !channel.FStopped) {
-      std::size_t filled = 0;
-      while (filled < capacity) {
-        const std::size_t got = io.Receive(buffer.data() + filled, capacity - filled);
-        if (got == 0) {
-          open = false;
-          break;
-        }
-        if (throttle) throttle->AfterReceive(got);
-        filled += got;
-      }
-      try {
-        stream.Write(buffer.data(), filled);
-      } catch (const std::exception&) {
-        written = false;  // a full disk, for one: the transfer ends here
-      }
+  std::vector<char> buffer(throttle ? kTransferPieceSize : kReceiveBufferSize);
+  while (!channel.FStopped) {
+    const std::size_t got = io.Receive(buffer.data(), buffer.size());
+    if (got == 0) return true;
+    if (throttle) throttle->AfterReceive(got);
+    try {
+      stream.Write(buffer.data(), got);
+    } catch (const std::exception&) {
+      return false;  // a full disk, for one: the transfer ends here
     }
-  } catch (...) {
-    CutBack(stream);
-    throw;
   }
-  return CutBack(stream) && written;
+  return true;
 }
 
 // Moves the payload; false (or an exception) when the transfer failed.
@@ -190,7 +162,8 @@ void RunTransfer(TCommand& command, bool tls_client_role) {
     ChannelRelease release(context);
     TDataChannel& channel = *context.DataChannel;
     channel.FNegotiateTLS = context.DataProtection == TDataProtection::Private;
-    if (!channel.Open(tls_client_role)) return;  // a foreign peer, already answered
+    // A connection that cannot be used has been answered with the one final reply.
+    if (!channel.Open(tls_client_role)) return;
     bool moved = false;
     try {
       moved = MovePayload(channel, context, session);

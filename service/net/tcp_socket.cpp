@@ -6,8 +6,8 @@
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <ctime>
 
 #include "platform/system_error.h"
@@ -93,6 +93,11 @@ TcpSocket TcpSocket::Accept(int timeout_ms) {
   return TcpSocket(std::move(accepted), stop_);
 }
 
+void TcpSocket::KeepUrgentDataInline() const {
+  const int on = 1;
+  ::setsockopt(Fd(), SOL_SOCKET, SO_OOBINLINE, &on, sizeof on);
+}
+
 TcpSocket::WaitResult TcpSocket::Wait(short events, int timeout_ms) const {
   pollfd entries[2] = {{Fd(), events, 0}, {stop_ ? stop_->Fd() : -1, POLLIN, 0}};
   for (;;) {
@@ -119,7 +124,7 @@ std::size_t TcpSocket::Receive(void* buffer, std::size_t size) {
     const ssize_t got = ::recv(Fd(), buffer, size, 0);
     if (got >= 0) return static_cast<std::size_t>(got);
     if (errno == EINTR || errno == EAGAIN) continue;
-    if (errno == ECONNRESET) return 0;
+    // A reset is not an orderly end: an upload cut this way must not count as complete.
     ThrowSocketError("Could not read from socket", errno);
   }
 }

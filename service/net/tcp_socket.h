@@ -45,12 +45,16 @@ class TcpSocket {
   // throws SocketError when stopped or on failure.
   TcpSocket Accept(int timeout_ms);
 
+  // Keeps TCP urgent data in the byte stream (SO_OOBINLINE), where a reader sees it in order.
+  void KeepUrgentDataInline() const;
+
   // timeout_ms -1 waits without limit.
   WaitResult WaitReadable(int timeout_ms) const;
   WaitResult WaitWritable(int timeout_ms) const;
 
   // Reads what is available (at most size bytes), blocking until something arrives.
-  // Returns 0 when the peer closed the connection; throws SocketError on failure or stop.
+  // Returns 0 when the peer closed the connection in order; throws SocketError on a reset, on
+  // any other failure and on stop.
   std::size_t Receive(void* buffer, std::size_t size);
   // Sends every byte; throws SocketError on failure or stop.
   void SendAll(const void* data, std::size_t size);
