@@ -22,6 +22,9 @@ ControlSession::ControlSession(TFtpEngine& engine, TcpSocket& socket)
       reader_([this](const std::string& answer) { WriteBytes(answer); }) {
   context_->session_ = this;
   context_->Security = engine.FTPSecurityOptions;
+  // Clients send Telnet IP and DM as urgent data before ABOR: kept inline, the DM reaches the
+  // line reader in order instead of being taken out of the stream by the kernel.
+  socket_.KeepUrgentDataInline();
 }
 
 ControlSession::~ControlSession() = default;
