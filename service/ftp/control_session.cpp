@@ -159,12 +159,14 @@ void ControlSession::RunCommand(const TCommandHandler& entry, const std::string&
   if (command.Disconnect) Disconnect();
 }
 
-void ControlSession::PollDuringTransfer() {
-  if (closed_ || queued_.size() >= kMaxQueuedLines) return;
+bool ControlSession::PollDuringTransfer() {
+  const auto reading = [this] { return !closed_ && queued_.size() < kMaxQueuedLines; };
+  if (!reading()) return false;
   while (std::optional<TelnetLineReader::Line> line = ReadLine(false)) {
     HandleLine(*line, true);
-    if (closed_ || queued_.size() >= kMaxQueuedLines) return;
+    if (!reading()) return false;
   }
+  return reading();
 }
 
 void ControlSession::RunQueuedCommands() {

@@ -48,8 +48,9 @@ class ControlSession {
   static std::string NotUnderstoodText(const std::string& line);
 
   // During a transfer: reads whatever command input is available without blocking; ABOR and
-  // STAT run at once through the transfer-time table, other lines are queued.
-  void PollDuringTransfer();
+  // STAT run at once through the transfer-time table, other lines are queued. Returns false
+  // once it reads no more during this transfer (the connection closed, or the queue is full).
+  bool PollDuringTransfer();
   // After a transfer's final reply: runs the queued lines in arrival order.
   void RunQueuedCommands();
 
@@ -65,7 +66,7 @@ class ControlSession {
   TcpSocket& socket_;
   std::unique_ptr<TFtpContext> context_;
   TelnetLineReader reader_;
-  std::string input_;            // received bytes not yet fed to the reader
+  std::string input_;  // received bytes not yet fed to the reader
   std::size_t input_offset_ = 0;
   std::deque<std::string> queued_;  // lines that arrived during a transfer
   bool closed_ = false;

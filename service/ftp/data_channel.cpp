@@ -80,6 +80,11 @@ bool TDataChannel::Open(bool tls_client_role) {
     FControlContext.Session().WriteReply(FErrorReply);
     return false;
   }
+  // SECURITY: a stalled data connection cannot hold the session or its file: the control
+  // connection is answered while the transfer waits, and no progress for long ends it.
+  ControlSession& session = FControlContext.Session();
+  socket.WatchCompanion(session.Socket().Fd(), [&session] { return session.PollDuringTransfer(); });
+  socket.SetProgressLimit(FServer.DataProgressTimeoutMs);
   try {
     if (FNegotiateTLS) {
       if (!TlsHandshake) throw std::runtime_error("TLS is not available on data connections.");

@@ -44,6 +44,8 @@ class TFtpEngine {
   std::uint16_t PASVBoundPortMax = 0;
   // How long a passive data connection waits for the client.
   int PassiveAcceptTimeoutMs = 60000;
+  // A data connection that moves no byte for this long fails its transfer (426).
+  int DataProgressTimeoutMs = 300000;
   std::function<std::unique_ptr<TFtpContext>()> ContextClass;
 
   // Events; each holds one handler.
@@ -57,8 +59,7 @@ class TFtpEngine {
   std::function<void(TFtpContext&, const std::string& path)> OnRemoveDirectory;
   std::function<void(TFtpContext&, const std::string& old_path, const std::string& new_path)>
       OnRenameFile;
-  std::function<std::unique_ptr<FileStream>(TFtpContext&, const std::string& path)>
-      OnRetrieveFile;
+  std::function<std::unique_ptr<FileStream>(TFtpContext&, const std::string& path)> OnRetrieveFile;
   std::function<std::unique_ptr<FileStream>(TFtpContext&, const std::string& path, bool append)>
       OnStoreFile;
   // Whether a file of that virtual path exists (STOU picks a name that does not).

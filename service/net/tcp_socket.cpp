@@ -98,15 +98,40 @@ void TcpSocket::KeepUrgentDataInline() const {
   ::setsockopt(Fd(), SOL_SOCKET, SO_OOBINLINE, &on, sizeof on);
 }
 
+void TcpSocket::WatchCompanion(int fd, std::function<bool()> on_readable) {
+  companion_fd_ = fd;
+  on_companion_ = std::move(on_readable);
+}
+
 TcpSocket::WaitResult TcpSocket::Wait(short events, int timeout_ms) const {
-  pollfd entries[2] = {{Fd(), events, 0}, {stop_ ? stop_->Fd() : -1, POLLIN, 0}};
+  pollfd entries[3] = {
+      {Fd(), events, 0}, {stop_ ? stop_->Fd() : -1, POLLIN, 0}, {companion_fd_, POLLIN, 0}};
   for (;;) {
-    const int ready = ::poll(entries, stop_ ? 2 : 1, timeout_ms);
+    entries[2].fd = companion_fd_;  // poll skips a negative descriptor
+    const int ready = ::poll(entries, 3, timeout_ms);
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) ThrowSocketError("Could not wait on socket", errno);
     if (ready == 0) return WaitResult::Timeout;
     if (stop_ && (entries[1].revents & POLLIN)) return WaitResult::Stopped;
+    if (entries[2].fd >= 0 && entries[2].revents != 0) {
+      // The callback may stop this socket (ABOR): the next poll then reports it ready, and the
+      // call that waits fails on it.
+      if (!on_companion_()) companion_fd_ = -1;
+      if (entries[0].revents == 0) continue;
+    }
     return WaitResult::Ready;
+  }
+}
+
+void TcpSocket::WaitForProgress(short events) const {
+  switch (Wait(events, progress_limit_ms_)) {
+    case WaitResult::Ready:
+      return;
+    case WaitResult::Stopped:
+      throw SocketError("Connection stopped");
+    case WaitResult::Timeout:
+      throw SocketError("No progress on the connection for " +
+                        std::to_string(progress_limit_ms_ / 1000) + " s");
   }
 }
 
@@ -120,7 +145,7 @@ TcpSocket::WaitResult TcpSocket::WaitWritable(int timeout_ms) const {
 
 std::size_t TcpSocket::Receive(void* buffer, std::size_t size) {
   for (;;) {
-    if (Wait(POLLIN, -1) == WaitResult::Stopped) throw SocketError("Connection stopped");
+    WaitForProgress(POLLIN);
     const ssize_t got = ::recv(Fd(), buffer, size, 0);
     if (got >= 0) return static_cast<std::size_t>(got);
     if (errno == EINTR || errno == EAGAIN) continue;
@@ -132,7 +157,7 @@ std::size_t TcpSocket::Receive(void* buffer, std::size_t size) {
 void TcpSocket::SendAll(const void* data, std::size_t size) {
   const char* next = static_cast<const char*>(data);
   while (size > 0) {
-    if (Wait(POLLOUT, -1) == WaitResult::Stopped) throw SocketError("Connection stopped");
+    WaitForProgress(POLLOUT);
     const ssize_t sent = ::send(Fd(), next, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
@@ -145,7 +170,7 @@ void TcpSocket::SendAll(const void* data, std::size_t size) {
 
 std::size_t TcpSocket::SendFile(int file_fd, long long* offset, std::size_t count) {
   for (;;) {
-    if (Wait(POLLOUT, -1) == WaitResult::Stopped) throw SocketError("Connection stopped");
+    WaitForProgress(POLLOUT);
     off_t position = static_cast<off_t>(*offset);
     ssize_t sent;
     {

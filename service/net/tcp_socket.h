@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -45,6 +46,14 @@ class TcpSocket {
   // throws SocketError when stopped or on failure.
   TcpSocket Accept(int timeout_ms);
 
+  // While a call of this socket waits, also watches descriptor fd and calls on_readable whenever
+  // it has input (or has closed); the call then goes on waiting. on_readable returns false to
+  // stop the watch. Used by a data connection to answer its control connection meanwhile.
+  void WatchCompanion(int fd, std::function<bool()> on_readable);
+  // Calls that wait without a limit (Receive, SendAll, SendFile) fail with SocketError when the
+  // connection makes no progress for this long; -1 (the default) waits forever.
+  void SetProgressLimit(int limit_ms) { progress_limit_ms_ = limit_ms; }
+
   // Keeps TCP urgent data in the byte stream (SO_OOBINLINE), where a reader sees it in order.
   void KeepUrgentDataInline() const;
 
@@ -79,8 +88,15 @@ class TcpSocket {
  private:
   WaitResult Wait(short events, int timeout_ms) const;
 
+  // Waits for events on the socket for what a call that waits without a limit allows: ready,
+  // or throws SocketError when stopped or when the progress limit passes.
+  void WaitForProgress(short events) const;
+
   UniqueFd fd_;
   const StopSignal* stop_ = nullptr;
+  int progress_limit_ms_ = -1;
+  mutable int companion_fd_ = -1;  // -1 once the watch has ended
+  std::function<bool()> on_companion_;
 };
 
 }  // namespace corvane

@@ -304,6 +304,35 @@ TEST_F(TransferTest, CommandsDuringATransferWaitForItsEndExceptStat) {
   EXPECT_EQ(client.ReadReply(), "500 'BOGUS': command not understood.");
 }
 
+TEST_F(TransferTest, AStalledDataConnectionHoldsNeitherTheSessionNorTheFile) {
+  WriteFile(server_.Local("/big.bin"), Pattern(32 * 1024 * 1024));
+  FtpClient client(server_.Address());
+  client.Login();
+  for (const char* command : {"RETR big.bin", "STOR up.bin"}) {
+    // The client neither reads nor sends: the transfer waits on the data connection.
+    TcpSocket data = client.OpenPassive();
+    client.Send(command);
+    EXPECT_EQ(client.ReadReply(), kAboutToOpen) << command;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(client.Command("STAT"), "211-System status\n211 End of Status") << command;
+    client.Send("ABOR");
+    EXPECT_EQ(client.ReadReply(), "226 Closing data connection.") << command;
+    EXPECT_EQ(client.ReadReply(), kAbnormal) << command;
+  }
+  // The file was released with the aborted transfer.
+  EXPECT_EQ(Transfer(client, Mode::Passive, "RETR big.bin").final_reply, kClosing);
+
+  // No progress for the limit ends the transfer on its own.
+  server_.engine.DataProgressTimeoutMs = 300;
+  for (const char* command : {"RETR big.bin", "STOR up.bin"}) {
+    TcpSocket data = client.OpenPassive();
+    client.Send(command);
+    EXPECT_EQ(client.ReadReply(), kAboutToOpen) << command;
+    EXPECT_EQ(client.ReadReply(), kAbnormal) << command;
+  }
+  EXPECT_EQ(client.Command("NOOP"), kNoopOk);
+}
+
 TEST_F(TransferTest, AClientThatDropsTheDataConnectionGetsA426) {
   WriteFile(server_.Local("/big.bin"), Pattern(16 * 1024 * 1024));
   FtpClient client(server_.Address());
