@@ -97,7 +97,9 @@ class ServerCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.home = tempfile.mkdtemp(prefix="corvane-home-")
-        os.mkdir(os.path.join(cls.home, "sub"))
+        # The directories the working-directory tables enter (CWD needs them to exist).
+        for directory in ("sub/x", "a/b", "a/x/.profile/ two  spaces", "etc", "\u20ac"):
+            os.makedirs(os.path.join(cls.home, directory))
         cls.server = CorvaneServer(users=[User("bob", "pw", cls.home)], extra_env=cls.extra_env)
         cls.server.start()
 
@@ -249,8 +251,8 @@ class WorkingDirectoryTest(ServerCase):
             (b"CWD a", cwd_ok), (b"CWD //", cwd_ok), (b"PWD", pwd(b"/")),
             (b"CWD ..", cwd_ok), (b"PWD", pwd(b"/")),
             (b"CDUP", cdup(b"/")), (b"XCUP", cdup(b"/")),
-            (b"XCWD nosuchdir", b"250 XCWD Command successful.\r\n"),
-            (b"PWD", pwd(b"/nosuchdir")),
+            (b"XCWD nosuchdir", b'550 "/nosuchdir": No such directory.\r\n'),
+            (b"PWD", pwd(b"/")),
             (b"CWD ../../etc", cwd_ok), (b"PWD", pwd(b"/etc")),
             (b"CWD \\a\\b\\", cwd_ok), (b"PWD", pwd(b"/a/b")),
             (b"CWD .", cwd_ok), (b"PWD", pwd(b"/a/b")),
@@ -363,7 +365,9 @@ class InformationTest(ServerCase):
             (b"MODE s", b"200 Mode set to S.\r\n"), (b"MODE Z", b"504 Unimplemented mode.\r\n"),
             (b"MODE B", b"504 Unimplemented mode.\r\n"), (b"MODE ZZ", b"200 Ok\r\n"),
             (b"REST 100", b"350 Requested file action pending further information.\r\n"),
-            (b"REST abc", b"350 Requested file action pending further information.\r\n"),
+            (b"REST abc",
+             b"501 Syntax: REST <sp> position (a non-negative decimal number)\r\n"),
+            (b"REST 2500000000", b"350 Requested file action pending further information.\r\n"),
             (b"ALLO 1000", b"200 ALLO Command successful.\r\n"),
             (b"ALLO R 1000", b"200 ALLO Command successful.\r\n"),
             (b"ALLO 1000 R 64", b"200 ALLO Command successful.\r\n"),

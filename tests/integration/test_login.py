@@ -38,7 +38,7 @@ class HomeCase(unittest.TestCase):
     def setUp(self):
         self.home = tempfile.mkdtemp(prefix="corvane-home-")
         self.addCleanup(shutil.rmtree, self.home, True)
-        os.mkdir(os.path.join(self.home, "sub"))
+        os.makedirs(os.path.join(self.home, "sub", "deeper"))
 
     def run_table(self, client, table):
         for line, expected in table:
@@ -227,7 +227,7 @@ class MachineAccountTest(HomeCase):
             (b"USER " + me, NEED_PASSWORD),
             (b"PASS Right#1", LOGGED_IN),
             (b"PWD", b'257 "/" is working directory.\r\n'),
-            (b"CWD sub", b"250 CWD Command successful.\r\n"),
+            (b"CWD /", b"250 CWD Command successful.\r\n"),
             # Known to PAM but without a machine account: no home, no login.
             (b"USER corvane-no-such-account", NEED_PASSWORD), (b"PASS ghost", REFUSED),
             (b"PWD", REFUSED),
