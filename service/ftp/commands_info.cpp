@@ -35,7 +35,8 @@ std::vector<std::string> HelpRows(std::vector<std::string> entries) {
   std::vector<std::string> result;
   for (std::size_t i = 0; i < rows; ++i) {
     std::string row = "    ";
-    for (std::size_t column = 0; column < 6; ++column) row += PadRight(entries[i + column * rows], 10);
+    for (std::size_t column = 0; column < 6; ++column)
+      row += PadRight(entries[i + column * rows], 10);
     if (i < count % 6) row += PadRight(entries[i + 6 * rows], 10);
     result.push_back(row);
   }
@@ -77,7 +78,8 @@ void CmdHelp(TCommand& command) {
   if (topic.empty()) {
     std::vector<std::string> entries;
     for (const TCommandHandler& entry : table.Entries())
-      if (entry.HelpVisible && entry.Enabled) entries.push_back(entry.Command + entry.HelpSuperScript);
+      if (entry.HelpVisible && entry.Enabled)
+        entries.push_back(entry.Command + entry.HelpSuperScript);
     std::vector<std::string>& lines = command.Reply.Lines();
     command.Reply.SetCode(214);
     lines = {"The following commands are recognized (* => unimplemented, + => extension)."};
@@ -95,8 +97,7 @@ void CmdHelp(TCommand& command) {
 
 void CmdFeat(TCommand& command) {
   const TFtpContext& context = command.Context();
-  std::vector<std::string> lines = {"Extensions supported:",
-                                    "AUTH TLS;AUTH TLS-C;SSL;TLS-P;",
+  std::vector<std::string> lines = {"Extensions supported:", "AUTH TLS;AUTH TLS-C;SSL;TLS-P;",
                                     "CCC"};
   if (IsIpv4Connection(context)) lines.push_back("CPSV");
   for (const char* feature : {"EPRT", "EPSV", "LIST -laT", "MLSD"}) lines.push_back(feature);
@@ -143,9 +144,13 @@ void CmdSiteInvalid(TCommand& command) {
   command.Reply = command.Engine().ReplyUnknownSITCommand;
 }
 
-void CmdSitePermission(TCommand& command) { command.Reply.SetReply(553, "Permission denied."); }
+void CmdSitePermission(TCommand& command) {
+  command.Reply.SetReply(553, "Permission denied.");
+}
 
-void CmdSiteUtime(TCommand& command) { CmdNotImplemented550(command); }
+void CmdSiteUtime(TCommand& command) {
+  CmdNotImplemented550(command);
+}
 
 void CmdOpts(TCommand& command) {
   if (!RunSubCommand(command, command.Engine().OptsCommands()))
@@ -232,7 +237,7 @@ void CmdAllo(TCommand& command) {
   std::string text = command.UnparsedParams();
   if (text.rfind("R ", 0) == 0) text.erase(0, 2);
   text.erase(0, text.find_first_not_of(' ') == std::string::npos ? text.size()
-                                                                   : text.find_first_not_of(' '));
+                                                                 : text.find_first_not_of(' '));
   const std::string word = text.substr(0, text.find(' '));
   if (word.empty()) {
     command.Reply.SetReply(504, "Command not implemented for that parameter.");
@@ -245,12 +250,16 @@ void CmdAllo(TCommand& command) {
   command.Reply.SetReply(200, Substitute("%s Command successful.", command.CommandWord()));
 }
 
-void CmdSyst(TCommand& command) { command.Reply.SetReply(215, "UNIX Type: L8"); }
+void CmdSyst(TCommand& command) {
+  command.Reply.SetReply(215, "UNIX Type: L8");
+}
 
 void CmdNoop(TCommand& command) {
   command.Reply.SetReply(200, Substitute("%s Command successful.", command.CommandWord()));
 }
 
-void CmdClnt(TCommand& command) { command.Reply.SetReply(200, "Noted."); }
+void CmdClnt(TCommand& command) {
+  command.Reply.SetReply(200, "Noted.");
+}
 
 }  // namespace corvane

@@ -3,11 +3,23 @@
 
 namespace corvane {
 
-void CmdAuth(TCommand& command) { CmdNotImplemented502(command); }
-void CmdPbsz(TCommand& command) { CmdNotImplemented502(command); }
-void CmdProt(TCommand& command) { CmdNotImplemented502(command); }
-void CmdCcc(TCommand& command) { CmdNotImplemented502(command); }
-void CmdSscn(TCommand& command) { CmdNotImplemented502(command); }
-void CmdCpsv(TCommand& command) { CmdNotImplemented502(command); }
+void CmdAuth(TCommand& command) {
+  CmdNotImplemented502(command);
+}
+void CmdPbsz(TCommand& command) {
+  CmdNotImplemented502(command);
+}
+void CmdProt(TCommand& command) {
+  CmdNotImplemented502(command);
+}
+void CmdCcc(TCommand& command) {
+  CmdNotImplemented502(command);
+}
+void CmdSscn(TCommand& command) {
+  CmdNotImplemented502(command);
+}
+void CmdCpsv(TCommand& command) {
+  CmdNotImplemented502(command);
+}
 
 }  // namespace corvane

@@ -64,8 +64,12 @@ TCommand::TCommand(ControlSession& session, const TCommandHandler& handler, std:
   Disconnect = handler.Disconnect;
 }
 
-TFtpContext& TCommand::Context() const { return session_.Context(); }
-TFtpEngine& TCommand::Engine() const { return session_.Engine(); }
+TFtpContext& TCommand::Context() const {
+  return session_.Context();
+}
+TFtpEngine& TCommand::Engine() const {
+  return session_.Engine();
+}
 
 std::string Substitute(const std::string& format, const std::string& value) {
   std::string text = format;

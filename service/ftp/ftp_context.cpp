@@ -9,9 +9,15 @@ namespace corvane {
 TFtpContext::TFtpContext() = default;
 TFtpContext::~TFtpContext() = default;
 
-Endpoint TFtpContext::PeerEndpoint() const { return session_->Socket().PeerEndpoint(); }
-Endpoint TFtpContext::LocalEndpoint() const { return session_->Socket().LocalEndpoint(); }
-void TFtpContext::Disconnect() { session_->Disconnect(); }
+Endpoint TFtpContext::PeerEndpoint() const {
+  return session_->Socket().PeerEndpoint();
+}
+Endpoint TFtpContext::LocalEndpoint() const {
+  return session_->Socket().LocalEndpoint();
+}
+void TFtpContext::Disconnect() {
+  session_->Disconnect();
+}
 
 void TFtpContext::Reinitialize() {
   UserType = TUserType::utNone;

@@ -9,7 +9,9 @@ TFtpEngine::TFtpEngine() : listener_([this](TcpSocket& socket) { ServeConnection
   RegisterCommands(*this);
 }
 
-TFtpEngine::~TFtpEngine() { listener_.Deactivate(); }
+TFtpEngine::~TFtpEngine() {
+  listener_.Deactivate();
+}
 
 void TFtpEngine::SetMaxConnections(int max_connections) {
   listener_.SetMaxConnections(max_connections, [](TcpSocket& socket) {

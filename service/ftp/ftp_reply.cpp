@@ -24,12 +24,23 @@ void TFtpReply::SetText(const std::string& text) {
 void TFtpReply::FillDefaultText() {
   if (code_ == 0 || !lines_.empty()) return;
   switch (code_ / 100) {
-    case 1: lines_ = {"Information"}; break;
-    case 2: lines_ = {"Ok"}; break;
-    case 3: lines_ = {"Temporary Error"}; break;
-    case 4: lines_ = {"Permanent Error"}; break;
-    case 5: lines_ = {"Unknown Internal Error"}; break;
-    default: break;
+    case 1:
+      lines_ = {"Information"};
+      break;
+    case 2:
+      lines_ = {"Ok"};
+      break;
+    case 3:
+      lines_ = {"Temporary Error"};
+      break;
+    case 4:
+      lines_ = {"Permanent Error"};
+      break;
+    case 5:
+      lines_ = {"Unknown Internal Error"};
+      break;
+    default:
+      break;
   }
 }
 
