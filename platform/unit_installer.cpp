@@ -141,6 +141,10 @@ std::string ServiceUnitText(const std::string& executable) {
          "\n"
          "[Service]\n"
          "Type=notify\n"
+         // One thread and at least one descriptor per session: systemd's defaults (1024
+         // descriptors, a share of the system's tasks) would cap the service near 1,000.
+         "LimitNOFILE=65536\n"
+         "TasksMax=65536\n"
          "ExecStart=" +
          ExecStartWord(executable) +
          "\n"

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/descriptor_limit.h"
 #include "platform/event_log.h"
 #include "platform/program_directory.h"
 #include "platform/service_host.h"
@@ -15,6 +16,8 @@ int main(int argc, char** argv) {
   using namespace corvane;
   // Listings order names by the system locale's collation.
   std::setlocale(LC_COLLATE, "");
+  // Every session holds a descriptor: take all that the hard limit allows.
+  RaiseDescriptorLimit();
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   SystemEventLog events(StartedByServiceManager() ? nullptr : &std::cerr);
   try {

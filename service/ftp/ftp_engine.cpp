@@ -5,8 +5,19 @@
 
 namespace corvane {
 
+namespace {
+
+// The answer to a client that cannot be served: over the connection limit, or no descriptor
+// or thread left for it.
+void RefuseClient(TcpSocket& socket) {
+  socket.SendAll(TFtpReply(421, "Service not available, closing control connection.").Render());
+}
+
+}  // namespace
+
 TFtpEngine::TFtpEngine() : listener_([this](TcpSocket& socket) { ServeConnection(socket); }) {
   RegisterCommands(*this);
+  listener_.SetMaxConnections(0, RefuseClient);
 }
 
 TFtpEngine::~TFtpEngine() {
@@ -14,9 +25,7 @@ TFtpEngine::~TFtpEngine() {
 }
 
 void TFtpEngine::SetMaxConnections(int max_connections) {
-  listener_.SetMaxConnections(max_connections, [](TcpSocket& socket) {
-    socket.SendAll(TFtpReply(421, "Service not available, closing control connection.").Render());
-  });
+  listener_.SetMaxConnections(max_connections, RefuseClient);
 }
 
 void TFtpEngine::SetActive(bool active) {

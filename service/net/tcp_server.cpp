@@ -1,12 +1,26 @@
 #include "service/net/tcp_server.h"
 
+#include <fcntl.h>
+
+#include <chrono>
 #include <stdexcept>
+#include <system_error>
 
 namespace corvane {
+namespace {
+
+// The descriptor kept in reserve for answering clients when the process has no other.
+UniqueFd OpenSpareDescriptor() {
+  return UniqueFd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+}
+
+}  // namespace
 
 TcpServer::TcpServer(ConnectionHandler handler) : handler_(std::move(handler)) {}
 
-TcpServer::~TcpServer() { Deactivate(); }
+TcpServer::~TcpServer() {
+  Deactivate();
+}
 
 void TcpServer::AddBinding(const std::string& address, std::uint16_t port, int family) {
   bindings_.push_back(Endpoint{address, port, family});
@@ -35,6 +49,10 @@ void TcpServer::Activate() {
     throw std::runtime_error("Could not bind socket. Address and port are already in use.");
   }
   stop_.Clear();
+  {
+    std::lock_guard lock(spare_mutex_);
+    spare_ = OpenSpareDescriptor();
+  }
   listeners_ = std::move(opened);
   for (TcpSocket& listener : listeners_)
     accept_threads_.emplace_back([this, &listener] { AcceptLoop(listener); });
@@ -54,7 +72,7 @@ void TcpServer::Deactivate() {
     for (auto& connection : connections_) connection->socket.Shutdown();
     open.swap(connections_);
   }
-  for (auto& connection : open) connection->thread.join();
+  for (auto& connection : open) connection->thread.Join();
   active_ = false;
 }
 
@@ -77,6 +95,9 @@ void TcpServer::AcceptLoop(TcpSocket& listener) {
     TcpSocket accepted;
     try {
       accepted = listener.Accept(-1);
+    } catch (const DescriptorsExhausted&) {
+      RefuseWithSpareDescriptor(listener);
+      continue;
     } catch (const SocketError&) {
       if (stop_.Raised()) return;
       continue;  // a transient accept failure (for example out of descriptors) must not end it
@@ -94,28 +115,62 @@ void TcpServer::AcceptLoop(TcpSocket& listener) {
   }
 }
 
+void TcpServer::RefuseWithSpareDescriptor(TcpSocket& listener) {
+  std::lock_guard lock(spare_mutex_);
+  spare_.Reset();
+  TcpSocket accepted;
+  try {
+    accepted = listener.Accept(0);
+  } catch (const SocketError&) {
+  }
+  if (accepted.Valid() && refuse_) {
+    try {
+      refuse_(accepted);
+    } catch (const std::exception&) {
+    }
+  }
+  const bool answered = accepted.Valid();
+  accepted.Close();
+  spare_ = OpenSpareDescriptor();
+  // Descriptors are short even with the spare given up (another thread took it): wait a
+  // little rather than spin on a listener that stays readable.
+  if (!answered) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
 void TcpServer::StartConnection(TcpSocket socket) {
+  socket.SetKeepAlive(keep_alive_.idle_s, keep_alive_.interval_s, keep_alive_.probes);
   auto connection = std::make_unique<Connection>();
   connection->socket = std::move(socket);
   Connection* raw = connection.get();
   std::lock_guard lock(connections_mutex_);
-  raw->thread = std::thread([this, raw] {
-    try {
-      handler_(raw->socket);
-    } catch (const std::exception&) {
-      // A broken connection ends its own thread and nothing else.
+  try {
+    raw->thread = ConnectionThread([this, raw] {
+      try {
+        handler_(raw->socket);
+      } catch (const std::exception&) {
+        // A broken connection ends its own thread and nothing else.
+      }
+      try {
+        raw->socket.FinishSending();
+      } catch (const std::exception&) {
+      }
+      // Close under the list's lock, so Deactivate never shuts down a descriptor number that
+      // has been reused meanwhile.
+      std::lock_guard done(connections_mutex_);
+      raw->socket.Shutdown();
+      raw->socket.Close();
+      raw->finished = true;
+    });
+  } catch (const std::system_error&) {
+    // No thread can be made (the task limit): answer as a refused client and close.
+    if (refuse_) {
+      try {
+        refuse_(raw->socket);
+      } catch (const std::exception&) {
+      }
     }
-    try {
-      raw->socket.FinishSending();
-    } catch (const std::exception&) {
-    }
-    // Close under the list's lock, so Deactivate never shuts down a descriptor number that
-    // has been reused meanwhile.
-    std::lock_guard done(connections_mutex_);
-    raw->socket.Shutdown();
-    raw->socket.Close();
-    raw->finished = true;
-  });
+    return;
+  }
   connections_.push_back(std::move(connection));
 }
 
@@ -132,7 +187,7 @@ void TcpServer::ReapFinished() {
       }
     }
   }
-  for (auto& connection : done) connection->thread.join();
+  for (auto& connection : done) connection->thread.Join();
 }
 
 }  // namespace corvane

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/unique_fd.h"
+#include "service/net/connection_thread.h"
 #include "service/net/endpoint.h"
 #include "service/net/stop_signal.h"
 #include "service/net/tcp_socket.h"
@@ -22,10 +24,20 @@ namespace corvane {
 class TcpServer {
  public:
   using ConnectionHandler = std::function<void(TcpSocket&)>;
-  // Called on the accepting thread for a connection over the limit, before it is closed.
+  // Called on the accepting thread for a connection that cannot be served (over the limit, or
+  // no descriptor left for it), before it is closed.
   using RefusalHandler = std::function<void(TcpSocket&)>;
 
-  static constexpr int kBacklog = 15;
+  // The system's maximum: a short queue overflows in a burst of connects, and with SYN cookies
+  // the clients then believe they are connected and wait for a greeting that never comes.
+  static constexpr int kBacklog = SOMAXCONN;
+  // TCP keepalive on every connection, so that a peer that vanished is noticed: probes after
+  // this much idle time, this far apart, this many unanswered before the connection ends.
+  struct KeepAlive {
+    int idle_s = 240;
+    int interval_s = 30;
+    int probes = 4;
+  };
 
   explicit TcpServer(ConnectionHandler handler);
   ~TcpServer();
@@ -37,8 +49,11 @@ class TcpServer {
   std::size_t BindingCount() const { return bindings_.size(); }
   void SetDefaultPort(std::uint16_t port) { default_port_ = port; }
   std::uint16_t DefaultPort() const { return default_port_; }
-  // max_connections > 0 limits the open connections; 0 means no limit.
+  // max_connections > 0 limits the open connections; 0 means no limit. refuse answers a
+  // connection over the limit, and one accepted with the spare descriptor when the process has
+  // no other left.
   void SetMaxConnections(int max_connections, RefusalHandler refuse);
+  void SetKeepAlive(const KeepAlive& keep_alive) { keep_alive_ = keep_alive; }
 
   // Opens every binding (or the wildcard fallback when none is recorded) and starts accepting.
   // On a failed bind the sockets already opened are closed and the listener stays inactive:
@@ -56,16 +71,22 @@ class TcpServer {
  private:
   struct Connection {
     TcpSocket socket;
-    std::thread thread;
+    ConnectionThread thread;
     std::atomic<bool> finished{false};
   };
 
   void AcceptLoop(TcpSocket& listener);
+  // Out of descriptors: gives up the spare one to accept and refuse a waiting client, so that
+  // the client gets an answer and the accepting thread does not spin, then takes it again.
+  void RefuseWithSpareDescriptor(TcpSocket& listener);
   void StartConnection(TcpSocket socket);
   void ReapFinished();
 
   ConnectionHandler handler_;
   RefusalHandler refuse_;
+  KeepAlive keep_alive_;
+  std::mutex spare_mutex_;
+  UniqueFd spare_;  // guarded by spare_mutex_
   int max_connections_ = 0;
   std::vector<Endpoint> bindings_;
   std::uint16_t default_port_ = 0;

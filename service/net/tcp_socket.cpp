@@ -88,9 +88,19 @@ TcpSocket TcpSocket::Accept(int timeout_ms) {
   UniqueFd accepted(::accept4(Fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
   if (!accepted) {
     if (errno == EAGAIN || errno == ECONNABORTED || errno == EINTR) return TcpSocket();
+    if (errno == EMFILE || errno == ENFILE)
+      throw DescriptorsExhausted("Could not accept: " + SystemErrorText(errno));
     ThrowSocketError("Could not accept", errno);
   }
   return TcpSocket(std::move(accepted), stop_);
+}
+
+void TcpSocket::SetKeepAlive(int idle_s, int interval_s, int probes) const {
+  const int on = 1;
+  ::setsockopt(Fd(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  ::setsockopt(Fd(), IPPROTO_TCP, TCP_KEEPIDLE, &idle_s, sizeof idle_s);
+  ::setsockopt(Fd(), IPPROTO_TCP, TCP_KEEPINTVL, &interval_s, sizeof interval_s);
+  ::setsockopt(Fd(), IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 
 void TcpSocket::KeepUrgentDataInline() const {

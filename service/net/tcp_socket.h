@@ -21,6 +21,12 @@ class SocketError : public std::runtime_error {
 // A TCP stream socket with blocking calls built on non-blocking I/O: every call waits in poll()
 // and also watches the listener's stop signal (when one is given), so deactivation wakes a thread
 // that is blocked on this socket. Sockets made here are non-blocking; one handed in must be too.
+// accept() found no descriptor left in the process or the system.
+class DescriptorsExhausted : public SocketError {
+ public:
+  using SocketError::SocketError;
+};
+
 class TcpSocket {
  public:
   enum class WaitResult { Ready, Timeout, Stopped };
@@ -43,7 +49,8 @@ class TcpSocket {
   void Connect(const Endpoint& remote, int timeout_ms);
   // Waits up to timeout_ms (-1: forever) for an incoming connection and accepts it.
   // Returns an invalid socket on timeout or when the client went away before it was accepted;
-  // throws SocketError when stopped or on failure.
+  // throws DescriptorsExhausted when no descriptor is left for it, SocketError when stopped or
+  // on another failure.
   TcpSocket Accept(int timeout_ms);
 
   // While a call of this socket waits, also watches descriptor fd and calls on_readable whenever
@@ -53,6 +60,10 @@ class TcpSocket {
   // Calls that wait without a limit (Receive, SendAll, SendFile) fail with SocketError when the
   // connection makes no progress for this long; -1 (the default) waits forever.
   void SetProgressLimit(int limit_ms) { progress_limit_ms_ = limit_ms; }
+
+  // Turns on TCP keepalive: probes after idle_s seconds without traffic, interval_s apart;
+  // the connection fails after probes unanswered ones.
+  void SetKeepAlive(int idle_s, int interval_s, int probes) const;
 
   // Keeps TCP urgent data in the byte stream (SO_OOBINLINE), where a reader sees it in order.
   void KeepUrgentDataInline() const;

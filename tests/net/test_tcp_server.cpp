@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -150,6 +151,31 @@ TEST(TcpServerTest, ConnectionsOverTheLimitAreRefused) {
   ASSERT_TRUE(Eventually([&] { return server.ConnectionCount() == 0; }));
   UniqueFd third = ConnectTo("127.0.0.1", port);
   ASSERT_TRUE(Eventually([&] { return server.ConnectionCount() == 1; }));
+}
+
+TEST(TcpServerTest, ConnectionsUseKeepAliveWithTheGivenSettings) {
+  std::atomic<int> seen[4] = {-1, -1, -1, -1};
+  TcpServer server([&](TcpSocket& socket) {
+    const int options[4][2] = {{SOL_SOCKET, SO_KEEPALIVE},
+                               {IPPROTO_TCP, TCP_KEEPIDLE},
+                               {IPPROTO_TCP, TCP_KEEPINTVL},
+                               {IPPROTO_TCP, TCP_KEEPCNT}};
+    for (int index = 0; index < 4; ++index) {
+      int value = -1;
+      socklen_t size = sizeof value;
+      ::getsockopt(socket.Fd(), options[index][0], options[index][1], &value, &size);
+      seen[index] = value;
+    }
+  });
+  server.SetKeepAlive({7, 3, 2});
+  server.AddBinding("127.0.0.1", 0);
+  server.Activate();
+  UniqueFd client = ConnectTo("127.0.0.1", server.ListeningEndpoints().front().port);
+  ASSERT_TRUE(Eventually([&] { return seen[3] != -1; }));
+  EXPECT_EQ(seen[0], 1);
+  EXPECT_EQ(seen[1], 7);
+  EXPECT_EQ(seen[2], 3);
+  EXPECT_EQ(seen[3], 2);
 }
 
 }  // namespace

@@ -42,6 +42,8 @@ TEST(UnitInstallerTest, UnitTextNamesTheServiceAndTheExecutable) {
             "\n"
             "[Service]\n"
             "Type=notify\n"
+            "LimitNOFILE=65536\n"
+            "TasksMax=65536\n"
             "ExecStart=/opt/corvane/CorvaneServer\n"
             "\n"
             "[Install]\n"
