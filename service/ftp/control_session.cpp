@@ -9,7 +9,8 @@
 namespace corvane {
 namespace {
 
-constexpr std::size_t kReadSize = 16384;
+// Control lines are short: a small buffer keeps an idle session cheap.
+constexpr std::size_t kReadSize = 2048;
 // Lines that arrive during one transfer beyond this wait in the socket until it ends.
 constexpr std::size_t kMaxQueuedLines = 1024;
 
