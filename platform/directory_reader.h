@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/beneath.h"
 
@@ -36,7 +37,15 @@ class DirectoryReader {
   // (gone since they were read, say) are skipped. ".." of the root shows the root itself.
   bool Next(DirectoryEntryInfo& entry);
 
+  // Every remaining entry at once, in the same order and with the same rules as Next. With
+  // names_only, entries are not examined: each is a file of size 0 with only its name set.
+  // A large directory is examined on two threads.
+  std::vector<DirectoryEntryInfo> ReadAll(bool names_only);
+
  private:
+  // Fills in the entry whose name is set, as Next does; false when it cannot be examined.
+  bool Examine(DirectoryEntryInfo& entry) const;
+
   struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
   };

@@ -2,6 +2,7 @@
 #include <ctime>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/directory_reader.h"
 #include "service/ftp/ftp_context.h"
@@ -17,25 +18,41 @@ std::chrono::sys_seconds TwoSecondPrecision(std::chrono::sys_seconds when) {
   return std::chrono::sys_seconds{std::chrono::seconds{count - (((count % 2) + 2) % 2)}};
 }
 
-std::chrono::local_seconds ToLocal(std::chrono::sys_seconds when) {
-  const std::time_t time = when.time_since_epoch().count();
-  std::tm local{};
-  if (::localtime_r(&time, &local) == nullptr) return std::chrono::local_seconds{};
-  return std::chrono::local_seconds{when.time_since_epoch() +
-                                    std::chrono::seconds{local.tm_gmtoff}};
-}
+// Local time of file times; the conversion of the last instant is kept, since the entries of
+// one directory often share their times.
+class LocalTimes {
+ public:
+  std::chrono::local_seconds ToLocal(std::chrono::sys_seconds when) {
+    if (when != last_utc_ || !valid_) {
+      const std::time_t time = when.time_since_epoch().count();
+      std::tm local{};
+      valid_ = ::localtime_r(&time, &local) != nullptr;
+      last_utc_ = when;
+      last_local_ = valid_ ? std::chrono::local_seconds{when.time_since_epoch() +
+                                                        std::chrono::seconds{local.tm_gmtoff}}
+                           : std::chrono::local_seconds{};
+    }
+    return last_local_;
+  }
+
+ private:
+  bool valid_ = false;
+  std::chrono::sys_seconds last_utc_{};
+  std::chrono::local_seconds last_local_{};
+};
 
 bool EndsWithExe(const std::string& name) {
   return name.size() >= 4 && name.compare(name.size() - 4, 4, ".exe") == 0;
 }
 
-void AddEntry(TListOutput& listing, const DirectoryEntryInfo& entry) {
+void AddEntry(TListOutput& listing, DirectoryEntryInfo&& entry, LocalTimes& times) {
   TListOutputItem& item = listing.Add();
-  item.FileName = entry.name;
+  const bool exe = EndsWithExe(entry.name);
+  item.FileName = std::move(entry.name);
   item.ItemType = entry.is_directory ? TDirItemType::ditDirectory : TDirItemType::ditFile;
   item.Size = entry.size;
   const std::chrono::sys_seconds modified = TwoSecondPrecision(entry.modified);
-  item.ModifiedDate = ToLocal(modified);
+  item.ModifiedDate = times.ToLocal(modified);
   // The exact UTC instant, so fact lines stay right across a daylight-saving change.
   item.ModifiedDateGMT = modified;
   item.CreationDate = item.ModifiedDate;
@@ -45,7 +62,7 @@ void AddEntry(TListOutput& listing, const DirectoryEntryInfo& entry) {
   // Read-only is the owner write bit clear.
   std::string permissions = "r";
   permissions += entry.owner_writable ? 'w' : '-';
-  permissions += EndsWithExe(entry.name) ? 'x' : '-';
+  permissions += exe ? 'x' : '-';
   item.OwnerPermissions = permissions;
   item.GroupPermissions = permissions;
   item.OtherPermissions = permissions;
@@ -53,8 +70,9 @@ void AddEntry(TListOutput& listing, const DirectoryEntryInfo& entry) {
 
 }  // namespace
 
-void TFTPServer::OnListDirectory(TFtpContext& context, const std::string& path, const std::string&,
-                                 const std::string&, TListOutput& listing) {
+void TFTPServer::OnListDirectory(TFtpContext& context, const std::string& path,
+                                 const std::string& options, const std::string& command,
+                                 TListOutput& listing) {
   // A wildcard pattern names no directory: an empty listing.
   if (path.find_first_of("*?") != std::string::npos) return;
   std::optional<DirectoryReader> reader;
@@ -64,8 +82,11 @@ void TFTPServer::OnListDirectory(TFtpContext& context, const std::string& path, 
   } catch (const std::runtime_error&) {
     return;  // missing, a file, unreadable: an empty listing and no error
   }
-  DirectoryEntryInfo entry;
-  while (reader->Next(entry)) AddEntry(listing, entry);
+  // NLST without "l" shows names only: no entry needs to be examined.
+  const bool names_only = command == "NLST" && options.find('l') == std::string::npos;
+  LocalTimes times;
+  for (DirectoryEntryInfo& entry : reader->ReadAll(names_only))
+    AddEntry(listing, std::move(entry), times);
 }
 
 }  // namespace corvane

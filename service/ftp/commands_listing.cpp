@@ -1,4 +1,5 @@
 // LIST, NLST, MLSD, MLST and STAT with a path: directory listings.
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,42 +49,38 @@ TListOutput ReadListing(TCommand& command, const ListRequest& request) {
 
 enum class LineKind { Long, Names, Facts };
 
-// The lines of the listing, encoded for the wire: only the lines are kept, the listing is freed
-// before anything is sent.
-std::vector<std::string> WireLines(TCommand& command, const ListRequest& request, LineKind kind) {
+// The listing's wire text: only the text is kept, the listing is freed before anything is sent.
+TListingText WireText(TCommand& command, const ListRequest& request, LineKind kind) {
   const TListClock clock = TListClock::Now();
   TFtpContext& context = command.Context();
-  std::vector<std::string> lines;
-  {
-    const TListOutput listing = ReadListing(command, request);
-    switch (kind) {
-      case LineKind::Long:
-        lines = listing.LongLines(clock);
-        break;
-      case LineKind::Names:
-        lines = listing.NameLines(clock);
-        break;
-      case LineKind::Facts:
-        lines = listing.FactLines(context.MLSOpts, clock);
-        break;
-    }
+  TListingText text(context.NLSTUtf8);
+  const TListOutput listing = ReadListing(command, request);
+  switch (kind) {
+    case LineKind::Long:
+      listing.WriteLongLines(clock, text);
+      break;
+    case LineKind::Names:
+      listing.WriteNameLines(clock, text);
+      break;
+    case LineKind::Facts:
+      listing.WriteFactLines(context.MLSOpts, clock, text);
+      break;
   }
-  for (std::string& line : lines) line = EncodeListingLine(std::move(line), context.NLSTUtf8);
-  return lines;
+  return text;
 }
 
 // The data-connection listings: the 425 check, the lines, then the transfer.
 void SendListing(TCommand& command, const ListRequest& request, LineKind kind,
                  const TFtpReply& preliminary) {
   if (!CheckDataChannel(command)) return;
-  std::vector<std::string> lines;
+  std::optional<TListingText> text;
   try {
-    lines = WireLines(command, request, kind);
+    text.emplace(WireText(command, request, kind));
   } catch (...) {
     DiscardDataChannel(command.Context());  // the command's exception reply follows
     throw;
   }
-  RunListingTransfer(command, std::move(lines), preliminary);
+  RunListingTransfer(command, std::move(*text), preliminary);
 }
 
 const TFtpReply kListPreliminary{125, "Opening ASCII mode data connection for /bin/ls."};
@@ -113,8 +110,8 @@ void CmdMlst(TCommand& command) {
   std::vector<std::string> lines = {"Begin"};
   {
     const TListOutput listing = ReadListing(command, {"", command.UnparsedParams()});
-    for (const std::string& line : listing.FactLines(context.MLSOpts, clock))
-      lines.push_back(std::string(1, ' ').append(ReplySafeName(line)));
+    for (const TListOutputItem& item : listing.Items())
+      lines.push_back(' ' + ReplySafeName(FormatFactLine(item, context.MLSOpts, clock)));
   }
   lines.push_back("End");
   command.Reply.SetCode(250);
@@ -129,20 +126,12 @@ void StatListing(TCommand& command) {
     command.Reply.Lines() = {"System status", "End of Status"};
     return;
   }
-  const std::vector<std::string> lines =
-      WireLines(command, SplitOptions(command.UnparsedParams()), LineKind::Long);
+  const TListingText text =
+      WireText(command, SplitOptions(command.UnparsedParams()), LineKind::Long);
   ControlSession& session = command.Session();
   session.WriteBytes("213-File status okay; about to open data connection.\r\n");
-  std::string batch;
-  for (const std::string& line : lines) {
-    batch += line;
-    batch += "\r\n";
-    if (batch.size() >= kStatWriteSize) {
-      session.WriteBytes(batch);
-      batch.clear();
-    }
-  }
-  if (!batch.empty()) session.WriteBytes(batch);
+  for (std::size_t offset = 0; offset < text.bytes.size(); offset += kStatWriteSize)
+    session.WriteBytes(text.bytes.substr(offset, kStatWriteSize));
   command.Reply.SetReply(213, "End of Status");
 }
 

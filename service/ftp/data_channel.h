@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "service/ftp/ftp_reply.h"
+#include "service/ftp/list_output.h"
 #include "service/ftp/passive_listener.h"
 #include "service/net/endpoint.h"
 #include "service/net/tcp_socket.h"
@@ -47,8 +48,7 @@ using TDataTlsHandshake =
     std::function<std::unique_ptr<TDataIo>(TcpSocket socket, bool client_role)>;
 
 // What a transfer moves: a file stream or the lines of a listing.
-using TDataPayload =
-    std::variant<std::monostate, std::unique_ptr<FileStream>, std::vector<std::string>>;
+using TDataPayload = std::variant<std::monostate, std::unique_ptr<FileStream>, TListingText>;
 
 // One prepared data connection of an FTP session, used for exactly one transfer. It belongs to
 // the connection's context and runs on the connection's thread.

@@ -3,8 +3,10 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace corvane {
@@ -46,6 +48,22 @@ struct TListClock {
   static TListClock Now();
 };
 
+// The bytes of a listing as they go on the wire, in one buffer: every line encoded for the
+// connection (EncodeListingLine) and ended by CR LF, and the points after which a transfer
+// polls its control connection: the end of line 1, then of every tenth line (11, 21, ...).
+struct TListingText {
+  std::string bytes;
+  std::vector<std::size_t> poll_offsets;  // offsets in bytes just past those lines
+  std::size_t line_count = 0;
+  bool utf8 = false;  // how lines are encoded
+
+  explicit TListingText(bool utf8_lines = false) : utf8(utf8_lines) {}
+  void AppendLine(std::string_view line);
+  // Ends the line that was appended to bytes from start on: encodes it in place when it holds
+  // anything but printable ASCII, then adds CR LF and the polling point.
+  void EndLine(std::size_t start);
+};
+
 // The entries of one listed directory and the options in effect; formats itself into the
 // lines of LIST, NLST and MLSD/MLST. Lines carry no line end and are internal UTF-8.
 class TListOutput {
@@ -62,6 +80,8 @@ class TListOutput {
 
   bool HasSwitch(char letter) const { return Switches.find(letter) != std::string::npos; }
 
+  // The lines below are returned as a UTF-8 wire text holds them (EncodeListingLine), without
+  // line ends.
   // LIST, STAT with a path and NLST with "l": the total line, then one long line per selected
   // entry in name order.
   std::vector<std::string> LongLines(const TListClock& clock) const;
@@ -71,11 +91,22 @@ class TListOutput {
   // TMlsFact bit set.
   std::vector<std::string> FactLines(unsigned facts, const TListClock& clock) const;
 
+  // The same lines written straight into a listing's wire text.
+  void WriteLongLines(const TListClock& clock, TListingText& text) const;
+  void WriteNameLines(const TListClock& clock, TListingText& text) const;
+  void WriteFactLines(unsigned facts, const TListClock& clock, TListingText& text) const;
+
  private:
   // The entries LIST and NLST show ("." and ".." only with "a"), in name order: names
   // beginning with "." first ("." then ".."), then the locale's collation (LC_COLLATE),
   // case-sensitive.
-  std::vector<const TListOutputItem*> SelectedSorted() const;
+  struct Selected {
+    const TListOutputItem* item;
+    std::size_t begin, end;  // what format wrote for it in scratch
+  };
+  using ScratchFormat = std::function<void(const TListOutputItem&, std::string&)>;
+  // With scratch, format appends each selected entry's text to it, in reading order.
+  std::vector<Selected> SelectedSorted(const ScratchFormat& format, std::string* scratch) const;
 
   // A deque: a large directory grows it without copying the entries read so far.
   std::deque<TListOutputItem> items_;

@@ -8,7 +8,6 @@
 #include "service/ftp/data_channel.h"
 #include "service/ftp/ftp_command.h"
 #include "service/ftp/ftp_context.h"
-#include "service/ftp/text_encoding.h"
 #include "service/net/throttler.h"
 
 namespace corvane {
@@ -16,8 +15,8 @@ namespace {
 
 // Uploads are read in large buffers and written straight to the file.
 constexpr std::size_t kReceiveBufferSize = 256 * 1024;
-// A listing is polled for commands after its first line and then after every tenth.
-constexpr std::size_t kLinesPerPoll = 10;
+// A listing goes out in pieces of this size when it is not throttled.
+constexpr std::size_t kListingPieceSize = 256 * 1024;
 
 // Frees the context's data channel (and with it the payload) when the transfer step ends.
 class ChannelRelease {
@@ -84,21 +83,25 @@ void SendStream(TDataChannel& channel, FileStream& stream, ControlSession& sessi
   stream.Seek(position);
 }
 
-void SendLines(TDataChannel& channel, const std::vector<std::string>& lines, bool utf8,
-               ControlSession& session) {
+// Sends a listing's text in large pieces; after each piece that passed a polling point (other
+// than the very end), polls the control connection once for all the points it passed.
+void SendListing(TDataChannel& channel, const TListingText& text, ControlSession& session) {
   TDataIo& io = channel.Io();
   TThrottler* throttle = channel.Intercept();
-  std::string batch;
-  for (std::size_t index = 0; index < lines.size() && !channel.FStopped; ++index) {
-    batch += utf8 ? lines[index] : ToAscii7(lines[index]);
-    batch += "\r\n";
-    const bool last = index + 1 == lines.size();
-    const bool poll = index % kLinesPerPoll == 0;
-    if (poll || last || batch.size() >= kTransferPieceSize) {
-      SendThrottled(io, throttle, batch.data(), batch.size());
-      batch.clear();
+  const std::size_t piece = throttle ? kTransferPieceSize : kListingPieceSize;
+  const std::size_t size = text.bytes.size();
+  std::size_t sent = 0;
+  std::size_t next_poll = 0;
+  while (sent < size && !channel.FStopped) {
+    const std::size_t count = std::min(piece, size - sent);
+    SendThrottled(io, throttle, text.bytes.data() + sent, count);
+    sent += count;
+    bool passed = false;
+    while (next_poll < text.poll_offsets.size() && text.poll_offsets[next_poll] <= sent) {
+      passed = passed || text.poll_offsets[next_poll] < size;
+      ++next_poll;
     }
-    if (poll && !last) session.PollDuringTransfer();
+    if (passed) session.PollDuringTransfer();
   }
 }
 
@@ -127,7 +130,7 @@ bool ReceiveStream(TDataChannel& channel, FileStream& stream) {
 }
 
 // Moves the payload; false (or an exception) when the transfer failed.
-bool MovePayload(TDataChannel& channel, TFtpContext& context, ControlSession& session) {
+bool MovePayload(TDataChannel& channel, ControlSession& session) {
   if (auto* stream = std::get_if<std::unique_ptr<FileStream>>(&channel.FData)) {
     if (channel.FFtpOperation == TFtpOperation::ftpRetr) {
       SendStream(channel, **stream, session);
@@ -137,8 +140,8 @@ bool MovePayload(TDataChannel& channel, TFtpContext& context, ControlSession& se
     session.PollDuringTransfer();
     return written;
   }
-  if (auto* lines = std::get_if<std::vector<std::string>>(&channel.FData)) {
-    SendLines(channel, *lines, context.NLSTUtf8, session);
+  if (auto* text = std::get_if<TListingText>(&channel.FData)) {
+    SendListing(channel, *text, session);
     return true;
   }
   return true;
@@ -166,7 +169,7 @@ void RunTransfer(TCommand& command, bool tls_client_role) {
     if (!channel.Open(tls_client_role)) return;
     bool moved = false;
     try {
-      moved = MovePayload(channel, context, session);
+      moved = MovePayload(channel, session);
     } catch (const std::exception&) {
       moved = false;
     }
@@ -180,12 +183,11 @@ void RunTransfer(TCommand& command, bool tls_client_role) {
   session.RunQueuedCommands();
 }
 
-void RunListingTransfer(TCommand& command, std::vector<std::string> lines,
-                        const TFtpReply& preliminary) {
+void RunListingTransfer(TCommand& command, TListingText text, const TFtpReply& preliminary) {
   if (!CheckDataChannel(command)) return;
   TDataChannel& channel = *command.Context().DataChannel;
   channel.FFtpOperation = TFtpOperation::ftpRetr;
-  channel.FData = std::move(lines);
+  channel.FData = std::move(text);
   channel.FOKReply.SetReply(226, "Closing data connection.");
   channel.FErrorReply.SetReply(426, "Data connection closed abnormally.");
   command.Session().WriteReply(preliminary);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "service/ftp/ftp_reply.h"
+#include "service/ftp/list_output.h"
 
 namespace corvane {
 
@@ -26,10 +27,9 @@ bool CheckDataChannel(TCommand& command);
 // is the command's one final reply. The channel is freed in every case.
 void RunTransfer(TCommand& command, bool tls_client_role);
 
-// The data-connection half of a listing: the 425 check, then the lines (each followed by CR LF,
-// UTF-8 when NLSTUtf8 is set, else 7-bit ASCII with "?") go out after the preliminary reply,
-// ending with 226 or 426 as for a file download.
-void RunListingTransfer(TCommand& command, std::vector<std::string> lines,
-                        const TFtpReply& preliminary);
+// The data-connection half of a listing: the 425 check, then the listing's wire text goes out
+// after the preliminary reply, polling the control connection at its polling points, ending
+// with 226 or 426 as for a file download.
+void RunListingTransfer(TCommand& command, TListingText text, const TFtpReply& preliminary);
 
 }  // namespace corvane

@@ -388,10 +388,10 @@ TEST_F(TransferTest, AWriteErrorEndsTheUploadAndKeepsWhatWasWritten) {
 
 // A listing command for the test: 25 lines, one with a character outside 7-bit ASCII.
 void CmdTestListing(TCommand& command) {
-  std::vector<std::string> lines;
-  for (int i = 1; i <= 24; ++i) lines.push_back("line " + std::to_string(i));
-  lines.push_back("na\xC3\xAFve");
-  RunListingTransfer(command, std::move(lines),
+  TListingText text(command.Context().NLSTUtf8);
+  for (int i = 1; i <= 24; ++i) text.AppendLine("line " + std::to_string(i));
+  text.AppendLine("na\xC3\xAFve");
+  RunListingTransfer(command, std::move(text),
                      TFtpReply(125, "Opening ASCII mode data connection for file list."));
 }
 
