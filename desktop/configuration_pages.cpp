@@ -169,7 +169,7 @@ void BuildManagementServicePage(QStackedWidget* pages, const AddressSource& addr
   w.confirmServerPassword = Edit(QStringLiteral("ConfirmServerPass_txt"), QString(), password);
   auto* form = new QFormLayout(password);
   for (QLineEdit* field : {w.serverPassword, w.confirmServerPassword}) {
-    field->setEchoMode(QLineEdit::Password);
+    MaskWithAsterisks(field);
   }
   form->addRow(QObject::tr("Password :"), w.serverPassword);
   form->addRow(QObject::tr("Confirm Password :"), w.confirmServerPassword);

@@ -49,6 +49,11 @@ void AcceptDigitsOnly(QLineEdit* field) {
   field->installEventFilter(new DigitOnlyFilter(field));
 }
 
+void MaskWithAsterisks(QLineEdit* field) {
+  field->setEchoMode(QLineEdit::Password);
+  field->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+}
+
 void ApplyFormFont(QWidget* form) {
   QFont font;
   if (QFontDatabase::families().contains(QStringLiteral("Tahoma"))) {

@@ -13,6 +13,9 @@ void SetFieldEnabled(QLineEdit* field, bool enabled);
 // clipboard shortcuts are discarded. Text pasted from the edit's own context menu is not filtered.
 void AcceptDigitsOnly(QLineEdit* field);
 
+// Hides the edit's text behind one "*" per character.
+void MaskWithAsterisks(QLineEdit* field);
+
 // Gives a form its font: Tahoma 8 pt where the system has it, else the sans-serif at 8 pt.
 void ApplyFormFont(QWidget* form);
 

@@ -39,8 +39,8 @@ TForm1::TForm1(std::string users_path, QWidget* parent)
   password_ = Edit(QStringLiteral("Password_txt"), information);
   confirm_password_ = Edit(QStringLiteral("ConfirmPassword_txt"), information);
   home_dir_ = Edit(QStringLiteral("HomeDir_txt"), information);
-  password_->setEchoMode(QLineEdit::Password);
-  confirm_password_->setEchoMode(QLineEdit::Password);
+  MaskWithAsterisks(password_);
+  MaskWithAsterisks(confirm_password_);
   enabled_ = new QCheckBox(tr("Enabled"), information);
   enabled_->setObjectName(QStringLiteral("CheckBox1"));
   auto* form = new QFormLayout(information);
