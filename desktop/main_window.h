@@ -60,6 +60,7 @@ class TForm2 : public QMainWindow {
   void OpenServiceControl();  // service name, control manager and the first status query
   void LoadSecurityRules();   // rules.txt into the Security page, last start-up step
   void SaveSecurityRules();   // the Security page into rules.txt, after gc.xml is written
+  void About1Click();         // the About box, shown modally
 
   std::string program_directory_;
   AddressSource addresses_;

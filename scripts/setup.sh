@@ -12,7 +12,7 @@ packages=(
   libgtest-dev googletest
   python3 curl lftp
   qt6-base-dev qt6-svg-dev
-  xvfb xauth dbus-daemon
+  xvfb xauth fonts-dejavu-core
 )
 
 missing=()
