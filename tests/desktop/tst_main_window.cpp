@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -21,7 +22,12 @@ using namespace corvane::test;
 class tst_MainWindow : public QObject {
   Q_OBJECT
 
+ public slots:
+  // Stands in for the desktop's browser.
+  void openUrl(const QUrl& url) { opened_ << url; }
+
  private slots:
+  void checkForUpdatesOpensTheVendorsPage();
   void widgetsCarryTheirNamesAndCaptions_data();
   void widgetsCarryTheirNamesAndCaptions();
   void menusAndTabs();
@@ -39,7 +45,21 @@ class tst_MainWindow : public QObject {
   void startupErrorShowsTheErrorBoxAndSkipsTheRest_data();
   void startupErrorShowsTheErrorBoxAndSkipsTheRest();
   void startupCreatesTheLogsDirectory();
+
+ private:
+  QList<QUrl> opened_;
 };
+
+void tst_MainWindow::checkForUpdatesOpensTheVendorsPage() {
+  ProgramDirectory directory;
+  TForm2 window({directory.StdPath(), &MachineAddresses});
+  QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
+  window.findChild<QAction*>(QStringLiteral("IntelligentPorts1"))->trigger();
+  QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+  QCOMPARE(opened_.size(), 1);
+  QCOMPARE(opened_.front().scheme(), QStringLiteral("https"));
+  QVERIFY(!opened_.front().host().isEmpty());
+}
 
 void tst_MainWindow::widgetsCarryTheirNamesAndCaptions_data() {
   QTest::addColumn<QString>("name");
