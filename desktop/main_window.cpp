@@ -31,8 +31,9 @@ namespace corvane {
 namespace {
 
 // The tree items in page order: the index of an item's text is the index of its page.
-const char* const kPageItems[] = {
-    "General", "Authentication", "FTP Service", "Management Service", "Security", "SSL"};
+const char* const kPageItems[] = {QT_TR_NOOP("General"),     QT_TR_NOOP("Authentication"),
+                                  QT_TR_NOOP("FTP Service"), QT_TR_NOOP("Management Service"),
+                                  QT_TR_NOOP("Security"),    QT_TR_NOOP("SSL")};
 
 constexpr char kVendorAddress[] = "https://corvane.example.org/";
 
