@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "desktop/svg_picture.h"
+#include <QIcon>
 
 namespace corvane {
 
@@ -25,7 +25,7 @@ TAboutBox::TAboutBox(QWidget* parent)
   auto* picture = new QLabel;
   picture->setObjectName(QStringLiteral("ProgramIcon"));
   picture->setFixedSize(190, 278);
-  picture->setPixmap(SvgPicture(QStringLiteral(":/desktop/about.svg"), QSize(190, 278)));
+  picture->setPixmap(QIcon(QStringLiteral(":/desktop/about.svg")).pixmap(QSize(190, 278)));
 
   auto* product = new QLabel(QGuiApplication::applicationDisplayName());
   product->setObjectName(QStringLiteral("ProductName"));

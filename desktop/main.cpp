@@ -4,6 +4,7 @@
 
 #include "desktop/main_window.h"
 #include "desktop/message_boxes.h"
+#include "desktop/splash_form.h"
 #include "platform/ipv4_addresses.h"
 #include "platform/program_directory.h"
 
@@ -13,7 +14,8 @@ int main(int argc, char* argv[]) {
   try {
     corvane::TForm2 window({corvane::ProgramDirectory(), &corvane::MachineIpv4Addresses});
     window.RunStartupSequence();
-    // The splash window is shown here, before the main window, once it exists.
+    corvane::TForm13 splash;
+    splash.exec();
     window.show();
     return QApplication::exec();
   } catch (const std::exception& error) {

@@ -20,9 +20,13 @@
 #include <filesystem>
 #include <system_error>
 
+#include "desktop/about_box.h"
 #include "desktop/configuration_page.h"
 #include "desktop/field_helpers.h"
 #include "desktop/message_boxes.h"
+#include "desktop/rule_dialog.h"
+#include "desktop/security_rules.h"
+#include "desktop/service_panel.h"
 #include "desktop/service_tab.h"
 #include "desktop/users_page.h"
 #include "formats/management_client.h"
@@ -36,6 +40,8 @@ const char* const kPageItems[] = {QT_TR_NOOP("General"),     QT_TR_NOOP("Authent
                                   QT_TR_NOOP("Security"),    QT_TR_NOOP("SSL")};
 
 constexpr char kVendorAddress[] = "https://corvane.example.org/";
+// The unit that the service program installs for itself.
+constexpr char kServiceUnit[] = "CorvaneService.service";
 
 }  // namespace
 
@@ -54,8 +60,11 @@ TForm2::TForm2(Options options, QWidget* parent)
   page_control1_ = new QTabWidget(this);
   page_control1_->setObjectName(QStringLiteral("PageControl1"));
   page_control1_->setStyleSheet(QStringLiteral("QTabBar::tab { min-width: 100px; }"));
-  page_control1_->addTab(BuildServiceTab(page_control1_),
-                         QIcon(QStringLiteral(":/desktop/gear_tab.svg")), tr("Service"));
+  QWidget* service_tab = BuildServiceTab(page_control1_);
+  service_panel_ =
+      std::make_unique<ServicePanel>(service_tab, QString::fromLatin1(kServiceUnit), prompts_);
+  page_control1_->addTab(service_tab, QIcon(QStringLiteral(":/desktop/gear_tab.svg")),
+                         tr("Service"));
   page_control1_->addTab(BuildConfigurationTab(), QIcon(QStringLiteral(":/desktop/tools.svg")),
                          tr("Configuration"));
   setCentralWidget(page_control1_);
@@ -65,6 +74,10 @@ TForm2::TForm2(Options options, QWidget* parent)
 
   configuration_ =
       std::make_unique<TConfigurationPage>(widgets_, endpoint_, program_directory_, this);
+  security_rules_ = std::make_unique<SecurityRules>(
+      SecurityRules::Controls{widgets_.policyReject, widgets_.policyAccept, widgets_.rulesList,
+                              widgets_.addRule, widgets_.clearRules},
+      program_directory_ + "/rules.txt", [this] { return TForm3::AskRule(prompts_, this); });
 
   timer2_ = new QTimer(this);
   timer2_->setObjectName(QStringLiteral("Timer2"));
@@ -74,7 +87,7 @@ TForm2::TForm2(Options options, QWidget* parent)
   timer3_->setInterval(10);
   timer3_->setSingleShot(true);
   connect(timer3_, &QTimer::timeout, this, &TForm2::Timer3Timer);
-  // Timer2 polls the service status once the service control panel is wired to it.
+  connect(timer2_, &QTimer::timeout, service_panel_.get(), &ServicePanel::PollServiceStatus);
   timer2_->start();
 
   resize(509, 383 + menuBar()->sizeHint().height());
@@ -177,24 +190,22 @@ void TForm2::FormActivate() {
 }
 
 void TForm2::StartStatusPoller() {
-  // The connected-users poller starts here with a copy of endpoint_.
+  service_panel_->StartStatusPoller(endpoint_.host, endpoint_.port, endpoint_.password);
 }
 
 void TForm2::OpenServiceControl() {
-  // The service control panel opens the service and shows its first status here.
+  service_panel_->OpenServiceControl();
 }
 
 void TForm2::LoadSecurityRules() {
-  // The security page reads rules.txt into its radios and list here.
+  security_rules_->Load();
 }
 
 void TForm2::SaveSecurityRules() {
-  // The security page writes its radios and list to rules.txt here.
+  security_rules_->Save();
 }
 
-void TForm2::About1Click() {
-  // The About box is created, shown modally and freed here.
-}
+void TForm2::About1Click() { TAboutBox::ShowAbout(this); }
 
 void TForm2::TreeView1Change(QTreeWidgetItem* current) {
   if (current == nullptr) return;

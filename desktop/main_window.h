@@ -7,6 +7,7 @@
 #include "desktop/address_lists.h"
 #include "desktop/configuration_pages.h"
 #include "desktop/management_endpoint.h"
+#include "desktop/user_prompts.h"
 
 class QPushButton;
 class QStackedWidget;
@@ -17,6 +18,8 @@ class QTreeWidgetItem;
 
 namespace corvane {
 
+class SecurityRules;
+class ServicePanel;
 class TConfigurationPage;
 class TUsersPage;
 
@@ -74,6 +77,10 @@ class TForm2 : public QMainWindow {
   TUsersPage* users_page_ = nullptr;
   ConfigurationWidgets widgets_;
   std::unique_ptr<TConfigurationPage> configuration_;
+  MessageBoxPrompts prompts_;
+  // Declared after prompts_, which they use, so that they end first.
+  std::unique_ptr<ServicePanel> service_panel_;
+  std::unique_ptr<SecurityRules> security_rules_;
 };
 
 }  // namespace corvane

@@ -145,23 +145,24 @@ void TForm3::UpdateFields() {
 
 void TForm3::AddRule() {
   if (rule_type_->currentIndex() < 0) {
-    prompts_.Error(tr("Please select rule type."));
+    prompts_.ValidationError(this, tr("Please select rule type."));
     return;
   }
   QString rule = rule_type_->currentText() + QLatin1Char(' ');
   if (single_ip_->isChecked()) {
     const std::optional<QString> address = PlainAddress(singleip_->text());
-    if (!address) return prompts_.Error(tr("Invalid IP"));
+    if (!address) return prompts_.ValidationError(this, tr("Invalid IP"));
     rule += *address;
   } else if (cidr_block_->isChecked()) {
     const std::optional<QString> address = PlainAddress(cidr1_->text());
     const std::optional<QString> prefix = PlainNumber(cidr2_->text());
-    if (!address || !prefix || prefix->toInt() > 32) return prompts_.Error(tr("Invalid CIDR."));
+    if (!address || !prefix || prefix->toInt() > 32)
+      return prompts_.ValidationError(this, tr("Invalid CIDR."));
     rule += *address + QLatin1Char('/') + *prefix;
   } else if (ip_range_->isChecked()) {
     const std::optional<QString> address = PlainAddress(range1_->text());
     const std::optional<QString> end = PlainNumber(range2_->text());
-    if (!address || !end) return prompts_.Error(tr("Invalid Range."));
+    if (!address || !end) return prompts_.ValidationError(this, tr("Invalid Range."));
     rule += *address + QLatin1Char('-') + *end;
   } else {
     rule += QStringLiteral("0.0.0.0");

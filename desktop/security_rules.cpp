@@ -1,15 +1,12 @@
 #include "desktop/security_rules.h"
 
 #include <QListWidget>
+#include <QPushButton>
 #include <QRadioButton>
 
-#include "formats/management_client.h"
 #include "formats/rules_file.h"
 
 namespace corvane {
-namespace {
-constexpr int kReloadDelayMs = 10;
-}
 
 // Entries travel as Latin-1, which maps every byte to one character and back, so lines in any
 // encoding are written back byte for byte.
@@ -20,9 +17,12 @@ SecurityRules::SecurityRules(Controls controls, std::string rules_path, RuleAske
       controls_(controls),
       rules_path_(std::move(rules_path)),
       ask_rule_(std::move(ask_rule)) {
-  timer3_.setSingleShot(true);
-  timer3_.setInterval(kReloadDelayMs);
-  connect(&timer3_, &QTimer::timeout, this, &SecurityRules::SendReload);
+  if (controls_.add_rule != nullptr) {
+    connect(controls_.add_rule, &QPushButton::clicked, this, &SecurityRules::AddRule);
+  }
+  if (controls_.clear != nullptr) {
+    connect(controls_.clear, &QPushButton::clicked, this, &SecurityRules::Clear);
+  }
 }
 
 bool SecurityRules::Load() {
@@ -50,24 +50,14 @@ void SecurityRules::Clear() {
   controls_.rules_list->clear();
 }
 
-bool SecurityRules::Save(const std::string& mgmt_host, std::uint16_t mgmt_port,
-                         const std::string& mgmt_password) {
+bool SecurityRules::Save() {
   DesktopRules rules;
   rules.policy = controls_.policy_accept->isChecked() ? DesktopRules::Policy::AcceptAll
                                                       : DesktopRules::Policy::RejectAll;
   for (int row = 0; row < controls_.rules_list->count(); ++row) {
     rules.entries.push_back(controls_.rules_list->item(row)->text().toLatin1().toStdString());
   }
-  const bool written = WriteDesktopRules(rules_path_, rules);
-  reload_host_ = mgmt_host;
-  reload_port_ = mgmt_port;
-  reload_password_ = mgmt_password;
-  timer3_.start();
-  return written;
-}
-
-void SecurityRules::SendReload() {
-  SendRulesReload(reload_host_, reload_port_, reload_password_);
+  return WriteDesktopRules(rules_path_, rules);
 }
 
 }  // namespace corvane

@@ -1,104 +1,75 @@
 #include "desktop/service_panel.h"
 
-#include <functional>
+#include <optional>
+#include <stdexcept>
 
-#include <QGridLayout>
-#include <QGroupBox>
+#include <QColor>
 #include <QLabel>
-#include <QMouseEvent>
-#include <QVBoxLayout>
+#include <QWidget>
 
+#include "desktop/link_label.h"
 #include "desktop/status_thread.h"
-#include "desktop/svg_picture.h"
 #include "desktop/user_prompts.h"
 
 namespace corvane {
 namespace {
 
-constexpr int kPollIntervalMs = 5000;
-
-// A label that looks and acts like a link: navy, underlined, hand cursor. Disabled, it takes
-// no clicks.
-class LinkLabel final : public QLabel {
- public:
-  LinkLabel(const QString& text, const QString& name, std::function<void()> on_click)
-      : QLabel(text), on_click_(std::move(on_click)) {
-    setObjectName(name);
-    QFont underlined = font();
-    underlined.setUnderline(true);
-    setFont(underlined);
-    QPalette colours = palette();
-    colours.setColor(QPalette::Active, QPalette::WindowText, QColor(Qt::darkBlue));
-    colours.setColor(QPalette::Inactive, QPalette::WindowText, QColor(Qt::darkBlue));
-    setPalette(colours);
-    setCursor(Qt::PointingHandCursor);
-  }
-
- protected:
-  void mouseReleaseEvent(QMouseEvent* event) override {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
-      on_click_();
-    }
-  }
-
- private:
-  std::function<void()> on_click_;
-};
-
-QLabel* Picture(const QString& resource, const QString& name, QSize size) {
-  auto* label = new QLabel;
-  label->setObjectName(name);
-  label->setFixedSize(size);
-  label->setPixmap(SvgPicture(resource, size));
-  return label;
-}
-
-QGroupBox* WhiteGroup(const QString& title) {
-  auto* group = new QGroupBox(title);
-  group->setAutoFillBackground(true);
-  QPalette white = group->palette();
-  white.setColor(QPalette::Window, Qt::white);
-  group->setPalette(white);
-  return group;
-}
+enum Link { kStart, kStop, kPause, kResume, kUninstall, kReinstall };
+enum Picture { kUnknownGear, kRunningGear, kStoppedGear, kPausedGear };
 
 struct StatusLook {
-  QString text;
-  std::optional<QColor> colour;  // std::nullopt: keep the current one
-  int picture;                   // 0 unknown, 1 running, 2 stopped, 3 paused
+  const char* text;
+  std::optional<QColor> colour;  // std::nullopt: the colour stays as it is
+  Picture picture;
   bool start, stop, pause, resume;
 };
 
 StatusLook LookFor(int code) {
   switch (code) {
     case kStatusStopped:
-      return {
-          QObject::tr("Corvane Service is Stopped"), QColor(Qt::red), 2, true, false, false, false};
+      return {QT_TR_NOOP("Corvane Service is Stopped"),
+              QColor(Qt::red),
+              kStoppedGear,
+              true,
+              false,
+              false,
+              false};
     case kStatusRunning:
-      return {QObject::tr("Corvane Service is Running"),
+      return {QT_TR_NOOP("Corvane Service is Running"),
               QColor(0, 128, 0),
-              1,
+              kRunningGear,
               false,
               true,
               true,
               false};
     case kStatusStarting:
-      return {QObject::tr("Corvane Service is Starting"),
+      return {QT_TR_NOOP("Corvane Service is Starting"),
               QColor(Qt::yellow),
-              3,
+              kPausedGear,
               false,
               false,
               false,
               false};
     case kStatusStopping:
-      return {
-          QObject::tr("Corvane Service is Stoping"), std::nullopt, 3, false, false, false, false};
+      return {QT_TR_NOOP("Corvane Service is Stoping"),
+              std::nullopt,
+              kPausedGear,
+              false,
+              false,
+              false,
+              false};
     case kStatusPaused:
-      return {QObject::tr("Corvane Service is Paused"), std::nullopt, 3, false, true, false, true};
+      return {QT_TR_NOOP("Corvane Service is Paused"),
+              std::nullopt,
+              kPausedGear,
+              false,
+              true,
+              false,
+              true};
     default:
-      return {QObject::tr("Failed to get Corvane service status"),
+      return {QT_TR_NOOP("Failed to get Corvane service status"),
               QColor(Qt::black),
-              0,
+              kUnknownGear,
               false,
               false,
               false,
@@ -106,75 +77,50 @@ StatusLook LookFor(int code) {
   }
 }
 
+template <typename Widget>
+Widget* Find(QWidget* tab, const char* name) {
+  auto* widget = tab->findChild<Widget*>(QLatin1String(name));
+  if (widget == nullptr) throw std::logic_error(std::string("Service tab without ") + name);
+  return widget;
+}
+
 }  // namespace
 
-ServicePanel::ServicePanel(QString unit_name, UserPrompts& prompts, QWidget* parent)
-    : QWidget(parent), prompts_(prompts), control_(std::move(unit_name)) {
-  auto* status_group = WhiteGroup(tr("Service Status"));
-  auto* status_layout = new QGridLayout(status_group);
-  status_layout->addWidget(Picture(QStringLiteral(":/desktop/service.svg"),
-                                   QStringLiteral("ServicePicture"), QSize(50, 50)),
-                           0, 0);
-  status_lbl_ = new QLabel(tr("Stopped"));
-  status_lbl_->setObjectName(QStringLiteral("status_lbl"));
-  status_lbl_->setAlignment(Qt::AlignCenter);
-  status_lbl_->setFont(QFont(QStringLiteral("Arial"), 8));
-  status_layout->addWidget(status_lbl_, 0, 1);
-  status_unknown_ = Picture(QStringLiteral(":/desktop/gear_grey.svg"),
-                            QStringLiteral("StatusUnknown"), QSize(50, 50));
-  status_running_ = Picture(QStringLiteral(":/desktop/gear_green.svg"),
-                            QStringLiteral("StatusRunning"), QSize(50, 50));
-  status_stoped_ = Picture(QStringLiteral(":/desktop/gear_red.svg"), QStringLiteral("StatusStoped"),
-                           QSize(50, 50));
-  service_paused_ = Picture(QStringLiteral(":/desktop/gear_yellow.svg"),
-                            QStringLiteral("ServicePaused"), QSize(50, 50));
-  for (QLabel* gear : {status_unknown_, status_running_, status_stoped_, service_paused_}) {
-    status_layout->addWidget(gear, 0, 2);
-    gear->setVisible(gear == status_unknown_);
+ServicePanel::ServicePanel(QWidget* service_tab, QString unit_name, UserPrompts& prompts,
+                           QObject* parent)
+    : QObject(parent), prompts_(prompts), control_(std::move(unit_name)) {
+  status_lbl_ = Find<QLabel>(service_tab, "status_lbl");
+  total_ports_lbl_ = Find<QLabel>(service_tab, "TotalPorts_lbl");
+  const char* const pictures[] = {"StatusUnknown", "StatusRunning", "StatusStoped",
+                                  "ServicePaused"};
+  for (int i = 0; i < 4; ++i) pictures_[i] = Find<QLabel>(service_tab, pictures[i]);
+  const char* const links[] = {"StartService_lbl",  "StopService_lbl",      "PauseService_lbl",
+                               "ResumeService_lbl", "UninstallService_lbl", "InstallService_lbl"};
+  for (int i = 0; i < 6; ++i) {
+    TLinkLabel* link = Find<TLinkLabel>(service_tab, links[i]);
+    links_[i] = link;
+    connect(link, &TLinkLabel::clicked, this, [this, i] {
+      switch (i) {
+        case kStart:
+          return RunAction(ServiceAction::Start);
+        case kStop:
+          return RunAction(ServiceAction::Stop);
+        case kPause:
+          return RunAction(ServiceAction::Pause);
+        case kResume:
+          return RunAction(ServiceAction::Resume);
+        // Installing and removing the unit is the service program's own job; these only ask.
+        case kUninstall:
+          prompts_.Confirm(tr("Are you sure you want to uninstall Corvane Service?"));
+          return;
+        default:
+          prompts_.Confirm(tr("Are you sure you want to install Corvane Service?"));
+          return;
+      }
+    });
   }
-  status_layout->setColumnStretch(1, 1);
-
-  auto* users_group = new QGroupBox(tr("Users Status"));
-  auto* users_layout = new QVBoxLayout(users_group);
-  total_ports_lbl_ = new QLabel(tr("? users are connected"));
-  total_ports_lbl_->setObjectName(QStringLiteral("TotalPorts_lbl"));
-  users_layout->addWidget(total_ports_lbl_);
-
-  auto* management_group = WhiteGroup(tr("Service Management"));
-  auto* management_layout = new QGridLayout(management_group);
-  const auto link = [&](const QString& text, const QString& name, std::function<void()> click) {
-    auto* label = new LinkLabel(text, name, std::move(click));
-    const int index = management_layout->count();
-    management_layout->addWidget(label, index / 2, index % 2);
-    return label;
-  };
-  start_service_lbl_ = link(tr("Start Service"), QStringLiteral("StartService_lbl"),
-                            [this] { RunAction(ServiceAction::Start); });
-  stop_service_lbl_ = link(tr("Stop Service"), QStringLiteral("StopService_lbl"),
-                           [this] { RunAction(ServiceAction::Stop); });
-  pause_service_lbl_ = link(tr("Pause Service"), QStringLiteral("PauseService_lbl"),
-                            [this] { RunAction(ServiceAction::Pause); });
-  resume_service_lbl_ = link(tr("Resume Service"), QStringLiteral("ResumeService_lbl"),
-                             [this] { RunAction(ServiceAction::Resume); });
-  // Installing and removing the unit is the service program's own job; these only ask.
-  uninstall_service_lbl_ =
-      link(tr("Uninstall Service"), QStringLiteral("UninstallService_lbl"),
-           [this] { prompts_.Confirm(tr("Are you sure you want to uninstall Corvane Service?")); });
-  install_service_lbl_ =
-      link(tr("Reinstall Service"), QStringLiteral("InstallService_lbl"),
-           [this] { prompts_.Confirm(tr("Are you sure you want to install Corvane Service?")); });
-
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(status_group);
-  layout->addWidget(users_group);
-  layout->addWidget(management_group);
-  layout->addStretch(1);
-
   connect(&control_, &ServiceControl::StatusReported, this, &ServicePanel::ShowServiceStatus);
   connect(&control_, &ServiceControl::RequestFailed, this, &ServicePanel::ShowFailure);
-  timer2_.setInterval(kPollIntervalMs);
-  connect(&timer2_, &QTimer::timeout, this, &ServicePanel::PollServiceStatus);
-  timer2_.start();
 }
 
 ServicePanel::~ServicePanel() {
@@ -182,12 +128,14 @@ ServicePanel::~ServicePanel() {
   poller_.reset();
 }
 
-void ServicePanel::Activate(const std::string& mgmt_host, std::uint16_t mgmt_port,
-                            const std::string& mgmt_password) {
-  if (activated_) return;
-  activated_ = true;
+void ServicePanel::StartStatusPoller(const std::string& mgmt_host, std::uint16_t mgmt_port,
+                                     const std::string& mgmt_password) {
+  if (poller_) return;
   poller_ = std::make_unique<StatusThread>(mgmt_host, mgmt_port, mgmt_password, this);
   poller_->start();
+}
+
+void ServicePanel::OpenServiceControl() {
   control_.Open();
 }
 
@@ -197,20 +145,19 @@ void ServicePanel::PollServiceStatus() {
 
 void ServicePanel::ShowServiceStatus(int code) {
   const StatusLook look = LookFor(code);
-  status_lbl_->setText(look.text);
+  status_lbl_->setText(tr(look.text));
   if (look.colour) {
     QPalette colours = status_lbl_->palette();
     colours.setColor(QPalette::WindowText, *look.colour);
     status_lbl_->setPalette(colours);
   }
-  QLabel* const pictures[] = {status_unknown_, status_running_, status_stoped_, service_paused_};
-  for (int i = 0; i < 4; ++i) pictures[i]->setVisible(i == look.picture);
-  start_service_lbl_->setEnabled(look.start);
-  stop_service_lbl_->setEnabled(look.stop);
-  pause_service_lbl_->setEnabled(look.pause);
-  resume_service_lbl_->setEnabled(look.resume);
-  uninstall_service_lbl_->setEnabled(false);
-  install_service_lbl_->setEnabled(false);
+  for (int i = 0; i < 4; ++i) pictures_[i]->setVisible(i == look.picture);
+  links_[kStart]->setEnabled(look.start);
+  links_[kStop]->setEnabled(look.stop);
+  links_[kPause]->setEnabled(look.pause);
+  links_[kResume]->setEnabled(look.resume);
+  links_[kUninstall]->setEnabled(false);
+  links_[kReinstall]->setEnabled(false);
 }
 
 bool ServicePanel::event(QEvent* event) {
@@ -218,7 +165,7 @@ bool ServicePanel::event(QEvent* event) {
     total_ports_lbl_->setText(ConnectedUsersText(static_cast<StatusReplyEvent*>(event)->Line()));
     return true;
   }
-  return QWidget::event(event);
+  return QObject::event(event);
 }
 
 void ServicePanel::RunAction(ServiceAction action) {
@@ -235,7 +182,7 @@ void ServicePanel::ShowFailure(ServiceAction action) {
   static const char* const kFailures[] = {
       QT_TR_NOOP("Failed to start service."), QT_TR_NOOP("Failed to stop service."),
       QT_TR_NOOP("Failed to pause service."), QT_TR_NOOP("Failed to resume service.")};
-  prompts_.Error(tr(kFailures[static_cast<int>(action)]));
+  prompts_.Failure(tr(kFailures[static_cast<int>(action)]));
 }
 
 }  // namespace corvane

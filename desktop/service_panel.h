@@ -4,35 +4,40 @@
 #include <memory>
 #include <string>
 
-#include <QTimer>
-#include <QWidget>
+#include <QObject>
+#include <QString>
 
 #include "desktop/service_control.h"
 
 class QLabel;
+class QWidget;
 
 namespace corvane {
 
 class StatusThread;
 class UserPrompts;
 
-// The body of the Service tab: the groups "Service Status", "Users Status" and "Service
-// Management". It shows the unit's state polled every 5000 ms (Timer2), runs the start, stop,
-// pause and resume actions after the operator confirms them, and shows the connected-users count
-// that its poller thread reports.
-class ServicePanel : public QWidget {
+// What the Service tab does: shows the unit's state (label text and colour, one of the four
+// gears, the enabled links), runs start, stop, pause and resume after the operator confirms,
+// and shows the connected-users count that its poller thread reports. It works on the tab's
+// widgets, found by their form names (status_lbl, StatusUnknown, StatusRunning, StatusStoped,
+// ServicePaused, TotalPorts_lbl and the six *Service_lbl links).
+class ServicePanel : public QObject {
   Q_OBJECT
 
  public:
-  // prompts must outlive the panel.
-  ServicePanel(QString unit_name, UserPrompts& prompts, QWidget* parent = nullptr);
+  // service_tab must hold the widgets named above and outlive the panel; so must prompts.
+  ServicePanel(QWidget* service_tab, QString unit_name, UserPrompts& prompts,
+               QObject* parent = nullptr);
   // Stops and joins the poller.
   ~ServicePanel() override;
 
-  // The window's first activation: starts the poller with copies of the management endpoint and
-  // opens the service control. Later calls do nothing.
-  void Activate(const std::string& mgmt_host, std::uint16_t mgmt_port,
-                const std::string& mgmt_password);
+  // Starts the connected-users poller with copies of the management endpoint (the window's first
+  // activation). Later calls do nothing: there is one poller for the life of the panel.
+  void StartStatusPoller(const std::string& mgmt_host, std::uint16_t mgmt_port,
+                         const std::string& mgmt_password);
+  // Opens the service control and shows the first status (the window's first activation).
+  void OpenServiceControl();
 
   // Asks for the unit's state now (Timer2 does so every 5000 ms); the display follows the answer.
   void PollServiceStatus();
@@ -50,22 +55,12 @@ class ServicePanel : public QWidget {
 
   UserPrompts& prompts_;
   ServiceControl control_;
-  QTimer timer2_;
   std::unique_ptr<StatusThread> poller_;
-  bool activated_ = false;
 
   QLabel* status_lbl_;
   QLabel* total_ports_lbl_;
-  QLabel* status_unknown_;
-  QLabel* status_running_;
-  QLabel* status_stoped_;
-  QLabel* service_paused_;
-  QLabel* start_service_lbl_;
-  QLabel* stop_service_lbl_;
-  QLabel* pause_service_lbl_;
-  QLabel* resume_service_lbl_;
-  QLabel* uninstall_service_lbl_;
-  QLabel* install_service_lbl_;
+  QLabel* pictures_[4];  // StatusUnknown, StatusRunning, StatusStoped, ServicePaused
+  QLabel* links_[6];     // Start, Stop, Pause, Resume, Uninstall, Reinstall
 };
 
 }  // namespace corvane

@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <QScreen>
 
-#include "desktop/svg_picture.h"
+#include <QIcon>
 
 namespace corvane {
 namespace {
@@ -23,7 +23,7 @@ TForm13::TForm13(QWidget* parent) : QDialog(parent, Qt::SplashScreen | Qt::Frame
   auto* picture = new QLabel(this);
   picture->setObjectName(QStringLiteral("Image1"));
   picture->setGeometry(0, 0, 300, 161);
-  picture->setPixmap(SvgPicture(QStringLiteral(":/desktop/splash.svg"), QSize(300, 161)));
+  picture->setPixmap(QIcon(QStringLiteral(":/desktop/splash.svg")).pixmap(QSize(300, 161)));
 
   auto* version = new QLabel(tr("Version 0.1"), this);
   version->setObjectName(QStringLiteral("Label1"));

@@ -1,16 +1,21 @@
 #include "desktop/user_prompts.h"
 
-#include <QMessageBox>
+#include "desktop/message_boxes.h"
 
 namespace corvane {
 
 bool MessageBoxPrompts::Confirm(const QString& text) {
-  return QMessageBox::question(parent_, QObject::tr("Confirmation"), text,
-                               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  return ShowMessageBox(nullptr, QObject::tr("Confirmation"), text,
+                        QMessageBox::Yes | QMessageBox::No,
+                        QMessageBox::Question) == QMessageBox::Yes;
 }
 
-void MessageBoxPrompts::Error(const QString& text) {
-  QMessageBox::critical(parent_, QObject::tr("Error"), text);
+void MessageBoxPrompts::Failure(const QString& text) {
+  ShowMessageBox(nullptr, QObject::tr("Error"), text, QMessageBox::Ok, QMessageBox::Critical);
+}
+
+void MessageBoxPrompts::ValidationError(QWidget* owner, const QString& text) {
+  ShowValidationError(owner, text);
 }
 
 }  // namespace corvane

@@ -13,7 +13,8 @@ class FakePrompts final : public UserPrompts {
     confirmations << text;
     return answer;
   }
-  void Error(const QString& text) override { errors << text; }
+  void Failure(const QString& text) override { errors << text; }
+  void ValidationError(QWidget*, const QString& text) override { errors << text; }
 
   bool answer = true;
   QStringList confirmations;

@@ -1,14 +1,26 @@
 // The Security page's rules: rules.txt loaded into the radios and the list, rules added and
-// cleared, and the save that writes the file and then tells a management listener to reload.
+// cleared, and the main window's save that writes the file and then tells a management listener
+// to reload.
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include "desktop/main_window.h"
+#include "desktop/rule_dialog.h"
 #include "desktop/security_rules.h"
+#include "formats/server_config.h"
 
 using namespace corvane;
 
@@ -22,7 +34,7 @@ struct Page {
     reject.setParent(&group);
     accept.setParent(&group);
   }
-  SecurityRules::Controls Controls() { return {&reject, &accept, &list}; }
+  SecurityRules::Controls Controls() { return {&reject, &accept, &list, &add, &clear}; }
   QStringList Entries() const {
     QStringList entries;
     for (int row = 0; row < list.count(); ++row) entries << list.item(row)->text();
@@ -33,6 +45,8 @@ struct Page {
   QRadioButton reject{QStringLiteral("Reject All")};
   QRadioButton accept{QStringLiteral("Accept All")};
   QListWidget list;
+  QPushButton add{QStringLiteral("Add Rule")};
+  QPushButton clear{QStringLiteral("Clear")};
 };
 
 QByteArray ReadAll(const QString& path) {
@@ -55,8 +69,10 @@ class tst_SecurityRules : public QObject {
   void loadAndSave_data();
   void loadAndSave();
   void addRuleAndClear();
-  void saveSendsRulesReloadAfterwards();
-  void failedWriteStillSendsReload();
+  void buttonsOfThePage();
+  void failedWriteReportsFalse();
+  void savedFromTheMainWindowThenReloaded_data();
+  void savedFromTheMainWindowThenReloaded();
 };
 
 void tst_SecurityRules::loadAndSave_data() {
@@ -120,10 +136,8 @@ void tst_SecurityRules::loadAndSave() {
   QCOMPARE(page.reject.isChecked(), !accept);
   QCOMPARE(page.Entries(), entries);
 
-  // Nothing listens on the management port here; the request fails quietly.
-  QVERIFY(rules.Save("127.0.0.1", 9, "password"));
+  QVERIFY(rules.Save());
   QCOMPARE(ReadAll(path), saved);
-  QTest::qWait(50);
 }
 
 void tst_SecurityRules::addRuleAndClear() {
@@ -141,7 +155,7 @@ void tst_SecurityRules::addRuleAndClear() {
   QCOMPARE(page.Entries(),
            (QStringList{"ROUTE 10.0.0.0/8 gateway", "ACCEPT 0.0.0.0", "REJECT 10.0.0.5"}));
   page.accept.setChecked(true);
-  QVERIFY(rules.Save("127.0.0.1", 9, "password"));
+  QVERIFY(rules.Save());
   QCOMPARE(ReadAll(path), QByteArray("POLICY ACCEPT\r\nROUTE 10.0.0.0/8 gateway\r\n"
                                      "ACCEPT 0.0.0.0\r\nREJECT 10.0.0.5\r\n"));
 
@@ -149,43 +163,144 @@ void tst_SecurityRules::addRuleAndClear() {
   QVERIFY(page.Entries().isEmpty());
   // Clearing writes nothing by itself.
   QCOMPARE(ReadAll(path).count('\n'), 4);
-  QVERIFY(rules.Save("127.0.0.1", 9, "password"));
+  QVERIFY(rules.Save());
   QCOMPARE(ReadAll(path), QByteArray("POLICY ACCEPT\r\n"));
-  QTest::qWait(50);
 }
 
-void tst_SecurityRules::saveSendsRulesReloadAfterwards() {
-  QTcpServer listener;
-  QVERIFY(listener.listen(QHostAddress::LocalHost));
+void tst_SecurityRules::buttonsOfThePage() {
   QTemporaryDir dir;
   Page page;
-  SecurityRules rules(page.Controls(), dir.filePath(QStringLiteral("rules.txt")).toStdString(),
-                      [] { return QString(); });
-  QVERIFY(rules.Save("127.0.0.1", listener.serverPort(), "62#%8152@7&&"));
-  // The request goes out from the event loop, after the save (and its message) began.
-  QVERIFY(!listener.hasPendingConnections());
-  QTRY_VERIFY(listener.hasPendingConnections());
-  QTcpSocket* peer = listener.nextPendingConnection();
-  QByteArray received;
-  QTRY_VERIFY((received += peer->readAll(),
-               peer->state() == QAbstractSocket::UnconnectedState || received.endsWith('\n')));
-  QCOMPARE(received, QByteArray("RULESRELOAD 62#%8152@7&&\r\n"));
-  // One request per save.
-  QTest::qWait(100);
-  QVERIFY(!listener.hasPendingConnections());
+  int asked = 0;
+  SecurityRules rules(
+      page.Controls(), dir.filePath(QStringLiteral("rules.txt")).toStdString(),
+      [&asked] { return ++asked == 1 ? QStringLiteral("ACCEPT 0.0.0.0") : QString(); });
+  page.add.click();
+  page.add.click();
+  QCOMPARE(asked, 2);
+  QCOMPARE(page.Entries(), QStringList{"ACCEPT 0.0.0.0"});
+  page.clear.click();
+  QVERIFY(page.Entries().isEmpty());
 }
 
-void tst_SecurityRules::failedWriteStillSendsReload() {
-  QTcpServer listener;
-  QVERIFY(listener.listen(QHostAddress::LocalHost));
+void tst_SecurityRules::failedWriteReportsFalse() {
   QTemporaryDir dir;
   Page page;
   SecurityRules rules(page.Controls(),
                       dir.filePath(QStringLiteral("missing/rules.txt")).toStdString(),
                       [] { return QString(); });
-  QVERIFY(!rules.Save("127.0.0.1", listener.serverPort(), "password"));
-  QTRY_VERIFY(listener.hasPendingConnections());
+  QVERIFY(!rules.Load());
+  QVERIFY(page.reject.isChecked());
+  QVERIFY(!rules.Save());
 }
 
+namespace {
+
+// Handles each modal window that comes up with the next step, from the modal loop itself.
+class ModalSteps {
+ public:
+  explicit ModalSteps(QList<std::function<void(QWidget*)>> steps) : steps_(std::move(steps)) {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal == nullptr || modal == last_) return;
+      last_ = modal;
+      if (steps_.isEmpty()) {
+        // An unexpected window: close it rather than wait forever.
+        unexpected_ = true;
+        modal->close();
+        return;
+      }
+      steps_.takeFirst()(modal);
+    });
+    timer_.start(10);
+  }
+  bool Done() const { return steps_.isEmpty() && !unexpected_; }
+
+ private:
+  QList<std::function<void(QWidget*)>> steps_;
+  QPointer<QWidget> last_;
+  bool unexpected_ = false;
+  QTimer timer_;
+};
+
+}  // namespace
+
+void tst_SecurityRules::savedFromTheMainWindowThenReloaded_data() {
+  QTest::addColumn<bool>("writable");
+  QTest::newRow("rules.txt written") << true;
+  // The service is told to reload even so, and keeps its old rules.
+  QTest::newRow("rules.txt cannot be written") << false;
+}
+
+void tst_SecurityRules::savedFromTheMainWindowThenReloaded() {
+  QFETCH(bool, writable);
+  QTcpServer listener;
+  QVERIFY(listener.listen(QHostAddress::LocalHost));
+  QTemporaryDir dir;
+  QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("logs")));
+  ServerConfig config;
+  const std::string cert = dir.filePath(QStringLiteral("default.cer")).toStdString();
+  const std::string key = dir.filePath(QStringLiteral("default.key")).toStdString();
+  Write(QString::fromStdString(cert), "");
+  Write(QString::fromStdString(key), "");
+  config.ftp = {"2121", "0", "xml", dir.filePath(QStringLiteral("logs")).toStdString(),
+                cert,   key, "0",   {"127.0.0.1"}};
+  config.management = {std::to_string(listener.serverPort()), "secret", {"127.0.0.1"}};
+  WriteServerConfig(dir.filePath(QStringLiteral("gc.xml")).toStdString(), config);
+  const QString rules_path = dir.filePath(QStringLiteral("rules.txt"));
+  if (writable) {
+    Write(rules_path, "ROUTE 10.0.0.0/8 gateway\r\n\r\nPOLICY ACCEPT\r\n");
+  } else {
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("rules.txt")));
+  }
+
+  TForm2 window({dir.path().toStdString(), [] { return std::vector<std::string>{}; }});
+  window.RunStartupSequence();
+  auto* list = window.findChild<QListWidget*>(QStringLiteral("RulesList"));
+  QVERIFY(list);
+  QCOMPARE(list->count(), writable ? 2 : 0);
+
+  QString closing_message;
+  bool reloaded_while_shown = false;
+  ModalSteps steps({
+      [](QWidget* modal) {
+        auto* dialog = qobject_cast<TForm3*>(modal);
+        QVERIFY(dialog);
+        dialog->findChild<QRadioButton*>(QStringLiteral("RadioButton1"))->setChecked(true);
+        QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("singleip")), "10.0.0.5");
+        dialog->findChild<QComboBox*>(QStringLiteral("RuleType"))->setCurrentIndex(0);
+        dialog->findChild<QPushButton*>(QStringLiteral("Button3"))->click();
+      },
+      // The closing message of the save; the reload goes out while it is on screen.
+      [&](QWidget* modal) {
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) closing_message = box->text();
+        reloaded_while_shown = QTest::qWaitFor([&] { return listener.hasPendingConnections(); });
+        modal->close();
+      },
+  });
+  QPushButton* add_rule = nullptr;
+  for (auto* button : window.findChildren<QPushButton*>(QStringLiteral("Button2"))) {
+    if (button->text() == QStringLiteral("Add Rule")) add_rule = button;
+  }
+  QVERIFY(add_rule);
+  add_rule->click();
+  QCOMPARE(list->item(list->count() - 1)->text(), QStringLiteral("REJECT 10.0.0.5"));
+  window.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+  QVERIFY(steps.Done());
+  QVERIFY2(closing_message.startsWith("If you modified server wide configuration"),
+           qPrintable(closing_message));
+  QVERIFY(reloaded_while_shown);
+
+  if (writable) {
+    QCOMPARE(ReadAll(rules_path),
+             QByteArray("POLICY ACCEPT\r\nROUTE 10.0.0.0/8 gateway\r\n\r\nREJECT 10.0.0.5\r\n"));
+  }
+  QTcpSocket* peer = listener.nextPendingConnection();
+  QVERIFY(peer);
+  QByteArray received;
+  QTRY_VERIFY((received += peer->readAll(), received.endsWith('\n')));
+  QCOMPARE(received, QByteArray("RULESRELOAD secret\r\n"));
+  QTest::qWait(50);
+  QVERIFY(!listener.hasPendingConnections());
+}
 QTEST_MAIN(tst_SecurityRules)
 #include "tst_rule_dialog_security_rules.moc"

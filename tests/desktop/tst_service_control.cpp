@@ -14,6 +14,7 @@
 
 #include "desktop/service_control.h"
 #include "desktop/service_panel.h"
+#include "desktop/service_tab.h"
 #include "fake_prompts.h"
 
 using namespace corvane;
@@ -122,7 +123,18 @@ struct Look {
   QStringList enabled;
 };
 
-Look LookOf(ServicePanel& panel) {
+// The Service tab's widgets with the panel that drives them.
+struct ServiceTab {
+  ServiceTab(UserPrompts& prompts)
+      : widgets(BuildServiceTab(nullptr)), panel(widgets.get(), kUnit, prompts) {}
+  void PollServiceStatus() { panel.PollServiceStatus(); }
+
+  std::unique_ptr<QWidget> widgets;
+  ServicePanel panel;
+};
+
+Look LookOf(ServiceTab& tab) {
+  QWidget& panel = *tab.widgets;
   Look look;
   const auto* label = panel.findChild<QLabel*>(QStringLiteral("status_lbl"));
   look.text = label->text();
@@ -139,8 +151,8 @@ Look LookOf(ServicePanel& panel) {
   return look;
 }
 
-void Click(ServicePanel& panel, const QString& link) {
-  QTest::mouseClick(panel.findChild<QLabel*>(link), Qt::LeftButton);
+void Click(ServiceTab& tab, const QString& link) {
+  QTest::mouseClick(tab.widgets->findChild<QLabel*>(link), Qt::LeftButton);
 }
 
 }  // namespace
@@ -165,7 +177,7 @@ class tst_ServiceControl : public QObject {
 
  private:
   // A panel opened against the stand-in, showing its first status.
-  std::unique_ptr<ServicePanel> OpenPanel();
+  std::unique_ptr<ServiceTab> OpenPanel();
 
   QProcess bus_daemon_;
   QString address_;
@@ -207,10 +219,11 @@ void tst_ServiceControl::init() {
   prompts_ = FakePrompts();
 }
 
-std::unique_ptr<ServicePanel> tst_ServiceControl::OpenPanel() {
-  auto panel = std::make_unique<ServicePanel>(kUnit, prompts_);
-  panel->Activate("127.0.0.1", kClosedPort, "password");
-  return panel;
+std::unique_ptr<ServiceTab> tst_ServiceControl::OpenPanel() {
+  auto tab = std::make_unique<ServiceTab>(prompts_);
+  tab->panel.StartStatusPoller("127.0.0.1", kClosedPort, "password");
+  tab->panel.OpenServiceControl();
+  return tab;
 }
 
 void tst_ServiceControl::statusMapping_data() {
@@ -323,7 +336,7 @@ void tst_ServiceControl::flappingServiceFollowsEachPoll() {
 }
 
 void tst_ServiceControl::initialLookBeforeActivation() {
-  ServicePanel panel(kUnit, prompts_);
+  ServiceTab panel(prompts_);
   const Look look = LookOf(panel);
   QCOMPARE(look.text, QStringLiteral("Stopped"));
   QCOMPARE(look.gear, QStringLiteral("StatusUnknown"));
