@@ -32,6 +32,7 @@ TForm13::TForm13(QWidget* parent) : QDialog(parent, Qt::SplashScreen | Qt::Frame
   version->adjustSize();
 
   timer1_.setSingleShot(true);
+  timer1_.setTimerType(Qt::PreciseTimer);
   timer1_.setInterval(kShowMs);
   connect(&timer1_, &QTimer::timeout, this, &QDialog::accept);
 }
