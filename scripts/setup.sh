@@ -13,6 +13,7 @@ packages=(
   python3 curl lftp
   qt6-base-dev qt6-svg-dev
   xvfb xauth fonts-dejavu-core
+  dbus-daemon
 )
 
 missing=()
