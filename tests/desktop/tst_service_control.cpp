@@ -9,104 +9,21 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
 #include "desktop/service_control.h"
 #include "desktop/service_panel.h"
 #include "desktop/service_tab.h"
 #include "fake_prompts.h"
+#include "service_manager_stand_in.h"
 
 using namespace corvane;
 
 namespace {
 
 const QString kUnit = QStringLiteral("CorvaneService.service");
-const QString kManagerPath = QStringLiteral("/org/freedesktop/systemd1");
-const QString kUnitPath = QStringLiteral("/org/freedesktop/systemd1/unit/CorvaneService_2eservice");
 // Nothing listens here: the panel's poller fails quietly.
 constexpr std::uint16_t kClosedPort = 9;
-
-enum class Answer { Normal, Error, Silent, WrongSignature };
-
-// The stand-in manager. Qt may call handleMessage on its bus thread, hence the lock.
-class ManagerStandIn final : public QDBusVirtualObject {
- public:
-  void SetUnit(QVariantMap properties, Answer answer = Answer::Normal) {
-    QMutexLocker lock(&mutex_);
-    properties_ = std::move(properties);
-    status_answer_ = answer;
-  }
-  void SetLoadAnswer(Answer answer) {
-    QMutexLocker lock(&mutex_);
-    load_answer_ = answer;
-  }
-  void SetActionAnswer(Answer answer) {
-    QMutexLocker lock(&mutex_);
-    action_answer_ = answer;
-  }
-  QStringList Calls() {
-    QMutexLocker lock(&mutex_);
-    return calls_;
-  }
-  void ClearCalls() {
-    QMutexLocker lock(&mutex_);
-    calls_.clear();
-  }
-
-  QString introspect(const QString&) const override { return {}; }
-
-  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-    QMutexLocker lock(&mutex_);
-    const QString member = message.member();
-    if (message.path() == kManagerPath && member == QLatin1String("LoadUnit")) {
-      return Reply(connection, message, load_answer_,
-                   {QVariant::fromValue(QDBusObjectPath(kUnitPath))});
-    }
-    if (message.path() == kManagerPath &&
-        (member == QLatin1String("StartUnit") || member == QLatin1String("StopUnit"))) {
-      QStringList arguments;
-      for (const QVariant& argument : message.arguments()) arguments << argument.toString();
-      calls_ << member + QLatin1Char(' ') + arguments.join(QLatin1Char(' '));
-      return Reply(connection, message, action_answer_,
-                   {QVariant::fromValue(
-                       QDBusObjectPath(QStringLiteral("/org/freedesktop/systemd1/job/7")))});
-    }
-    if (message.path() == kUnitPath && member == QLatin1String("GetAll")) {
-      return Reply(connection, message, status_answer_, {properties_});
-    }
-    connection.send(message.createErrorReply(QDBusError::UnknownMethod, member));
-    return true;
-  }
-
- private:
-  static bool Reply(const QDBusConnection& connection, const QDBusMessage& message, Answer answer,
-                    const QList<QVariant>& arguments) {
-    switch (answer) {
-      case Answer::Normal:
-        connection.send(message.createReply(arguments));
-        break;
-      case Answer::Error:
-        connection.send(
-            message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.AccessDenied"),
-                                     QStringLiteral("Interactive authentication required.")));
-        break;
-      case Answer::Silent:
-        break;
-      case Answer::WrongSignature:
-        connection.send(message.createReply(QVariant(QStringLiteral("unexpected"))));
-        break;
-    }
-    return true;
-  }
-
-  QMutex mutex_;
-  QVariantMap properties_;
-  QStringList calls_;
-  Answer load_answer_ = Answer::Normal;
-  Answer status_answer_ = Answer::Normal;
-  Answer action_answer_ = Answer::Normal;
-};
 
 QVariantMap Unit(const QString& active, const QString& freezer = QStringLiteral("running"),
                  const QString& load = QStringLiteral("loaded")) {
@@ -186,21 +103,10 @@ class tst_ServiceControl : public QObject {
 };
 
 void tst_ServiceControl::initTestCase() {
-  const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-  QVERIFY2(!daemon.isEmpty(), "dbus-daemon is not installed (scripts/setup.sh installs it)");
-  bus_daemon_.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                             QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")});
-  QVERIFY(bus_daemon_.waitForStarted(5000));
-  QVERIFY(bus_daemon_.waitForReadyRead(5000));
-  address_ = QString::fromLatin1(bus_daemon_.readLine()).trimmed();
-  QVERIFY(address_.startsWith(QLatin1String("unix:")));
+  address_ = StartPrivateBus(bus_daemon_);
+  QVERIFY2(!address_.isEmpty(), "no dbus-daemon (scripts/setup.sh installs it)");
   qputenv("DBUS_SYSTEM_BUS_ADDRESS", address_.toLatin1());
-
-  QDBusConnection stand_in_bus =
-      QDBusConnection::connectToBus(address_, QStringLiteral("stand-in"));
-  QVERIFY(stand_in_bus.isConnected());
-  QVERIFY(stand_in_bus.registerService(QStringLiteral("org.freedesktop.systemd1")));
-  QVERIFY(stand_in_bus.registerVirtualObject(kManagerPath, &stand_in_, QDBusConnection::SubPath));
+  QVERIFY(ExportServiceManager(address_, QStringLiteral("stand-in"), stand_in_));
 }
 
 void tst_ServiceControl::cleanupTestCase() {
