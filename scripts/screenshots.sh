@@ -7,8 +7,10 @@ build=${1:-$root/build}
 "$root/scripts/build.sh" "$build" >/dev/null
 out=$root/docs/screenshots
 mkdir -p "$out"
-if command -v xvfb-run >/dev/null; then
-  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" "$build/bin/desktop_screenshots" "$out"
-else
-  QT_QPA_PLATFORM=offscreen "$build/bin/desktop_screenshots" "$out"
-fi
+for tool in desktop_screenshots desktop_service_screenshots; do
+  if command -v xvfb-run >/dev/null; then
+    QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" "$build/bin/$tool" "$out"
+  else
+    QT_QPA_PLATFORM=offscreen "$build/bin/$tool" "$out"
+  fi
+done
