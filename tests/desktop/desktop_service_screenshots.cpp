@@ -7,16 +7,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRadioButton>
 #include <QScopeGuard>
 #include <QTabWidget>
-#include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 #include <cstdio>
@@ -27,18 +24,9 @@
 #include "desktop/rule_dialog.h"
 #include "desktop/user_prompts.h"
 #include "service_manager_stand_in.h"
+#include "staged_server.h"
 
 namespace {
-
-void Write(const QString& path, const QByteArray& content) {
-  QFile file(path);
-  if (file.open(QIODevice::WriteOnly)) file.write(content);
-}
-
-quint16 FreePort() {
-  QTcpServer probe;
-  return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
-}
 
 bool Save(QWidget& widget, const QString& path) {
   QApplication::processEvents();
@@ -68,14 +56,9 @@ int main(int argc, char* argv[]) {
 
   // Both processes end with this program, also when it fails.
   QProcess bus;
-  QProcess service;
-  const auto end_processes = qScopeGuard([&] {
-    for (QProcess* process : {&service, &bus}) {
-      if (process->state() == QProcess::NotRunning) continue;
-      process->terminate();
-      if (!process->waitForFinished(10000)) process->kill();
-      process->waitForFinished(5000);
-    }
+  const auto end_bus = qScopeGuard([&bus] {
+    bus.kill();
+    bus.waitForFinished(5000);
   });
   const QString address = corvane::StartPrivateBus(bus);
   if (address.isEmpty()) return Fail("no dbus-daemon");
@@ -88,66 +71,19 @@ int main(int argc, char* argv[]) {
   }
 
   // The server and the desktop share one program directory, as they do when installed.
-  QTemporaryDir directory;
-  const QDir program(directory.path());
-  const QString server = program.filePath(QStringLiteral("CorvaneServer"));
-  if (!QFile::copy(QApplication::applicationDirPath() + QStringLiteral("/CorvaneServer"), server)) {
-    return Fail("no CorvaneServer beside this program");
-  }
-  program.mkdir(QStringLiteral("logs"));
-  program.mkdir(QStringLiteral("home"));
-  // The FTP listener starts only with its certificate and key.
-  QProcess openssl;
-  openssl.setStandardErrorFile(QProcess::nullDevice());
-  openssl.start(QStringLiteral("openssl"),
-                {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "30", "-subj",
-                 "/CN=localhost", "-keyout", program.filePath(QStringLiteral("default.key")),
-                 "-out", program.filePath(QStringLiteral("default.cer"))});
-  if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0) {
-    return Fail("openssl cannot make a certificate");
-  }
-  const quint16 ftp_port = FreePort();
-  const quint16 management_port = FreePort();
-  Write(program.filePath(QStringLiteral("gc.xml")),
-        QStringLiteral("<global><FTP><port>%1</port><maxcon>0</maxcon><authoption>xml</authoption>"
-                       "<logdir>%3</logdir><bandwidth>0</bandwidth><IP>127.0.0.1</IP></FTP>"
-                       "<Management><port>%2</port><password>demo-password</password>"
-                       "<IP>127.0.0.1</IP></Management></global>")
-            .arg(ftp_port)
-            .arg(management_port)
-            .arg(program.filePath(QStringLiteral("logs")))
-            .toUtf8());
-  Write(program.filePath(QStringLiteral("users.xml")),
-        QStringLiteral("<users><user><username>demo</username><password>demo</password>"
-                       "<homedir>%1</homedir><status>1</status><bandwidth>0</bandwidth></user>"
-                       "</users>")
-            .arg(program.filePath(QStringLiteral("home")))
-            .toUtf8());
-  Write(program.filePath(QStringLiteral("rules.txt")),
-        "POLICY REJECT\r\nACCEPT 127.0.0.1\r\nACCEPT 192.168.1.0/24\r\nACCEPT 10.1.1.10-20\r\n"
-        "REJECT 192.168.1.13\r\n");
-
-  service.setProgram(server);
-  service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  service.start();
-  if (!service.waitForStarted(5000)) return Fail("CorvaneServer does not start");
+  corvane::StagedServer server;
+  const QString error = server.Start(
+      "POLICY REJECT\r\nACCEPT 127.0.0.1\r\nACCEPT 192.168.1.0/24\r\n"
+      "ACCEPT 10.1.1.10-20\r\nREJECT 192.168.1.13\r\n",
+      QStringLiteral("demo-password"));
+  if (!error.isEmpty()) return Fail(qPrintable(error));
   std::vector<std::unique_ptr<QTcpSocket>> clients;
   for (int i = 0; i < 2; ++i) {
-    auto client = std::make_unique<QTcpSocket>();
-    bool greeted = false;
-    for (int attempt = 0; attempt < 50 && !greeted; ++attempt) {
-      client->connectToHost(QHostAddress::LocalHost, ftp_port);
-      greeted = client->waitForConnected(1000) && client->waitForReadyRead(1000);
-      if (!greeted) {
-        client->abort();
-        QTest::qWait(100);
-      }
-    }
-    if (!greeted) return Fail("the FTP listener does not greet");
-    clients.push_back(std::move(client));
+    clients.push_back(server.Greeted());
+    if (!clients.back()) return Fail("the FTP listener does not greet");
   }
 
-  corvane::TForm2 window({directory.path().toStdString(), [] {
+  corvane::TForm2 window({server.Directory().toStdString(), [] {
                             return std::vector<std::string>{"192.168.1.20", "127.0.0.1"};
                           }});
   window.RunStartupSequence();

@@ -21,6 +21,7 @@
 #include "desktop/rule_dialog.h"
 #include "desktop/security_rules.h"
 #include "formats/server_config.h"
+#include "modal_steps.h"
 
 using namespace corvane;
 
@@ -192,37 +193,6 @@ void tst_SecurityRules::failedWriteReportsFalse() {
   QVERIFY(page.reject.isChecked());
   QVERIFY(!rules.Save());
 }
-
-namespace {
-
-// Handles each modal window that comes up with the next step, from the modal loop itself.
-class ModalSteps {
- public:
-  explicit ModalSteps(QList<std::function<void(QWidget*)>> steps) : steps_(std::move(steps)) {
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      QWidget* modal = QApplication::activeModalWidget();
-      if (modal == nullptr || modal == last_) return;
-      last_ = modal;
-      if (steps_.isEmpty()) {
-        // An unexpected window: close it rather than wait forever.
-        unexpected_ = true;
-        modal->close();
-        return;
-      }
-      steps_.takeFirst()(modal);
-    });
-    timer_.start(10);
-  }
-  bool Done() const { return steps_.isEmpty() && !unexpected_; }
-
- private:
-  QList<std::function<void(QWidget*)>> steps_;
-  QPointer<QWidget> last_;
-  bool unexpected_ = false;
-  QTimer timer_;
-};
-
-}  // namespace
 
 void tst_SecurityRules::savedFromTheMainWindowThenReloaded_data() {
   QTest::addColumn<bool>("writable");
