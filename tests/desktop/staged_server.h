@@ -1,8 +1,8 @@
 #pragma once
 
-// A real CorvaneServer (the one built beside the running program) in a temporary program
-// directory of its own, with a fresh certificate, on free loopback ports. It ends with this
-// object.
+// A real CorvaneServer (CORVANE_SERVER, or the one built beside the running program) in a
+// temporary program directory of its own, with a fresh certificate, on free loopback ports. It
+// ends with this object.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -34,9 +34,10 @@ class StagedServer {
   // account demo/demo, rules.txt, a certificate and key, and starts it. Returns an error text,
   // empty on success.
   QString Start(const QByteArray& rules, const QString& password) {
-    if (!QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/CorvaneServer"),
-                     program_.filePath(QStringLiteral("CorvaneServer")))) {
-      return QStringLiteral("no CorvaneServer beside this program");
+    QString built = qEnvironmentVariable("CORVANE_SERVER");
+    if (built.isEmpty()) built = QCoreApplication::applicationDirPath() + "/CorvaneServer";
+    if (!QFile::copy(built, program_.filePath(QStringLiteral("CorvaneServer")))) {
+      return QStringLiteral("no CorvaneServer at ") + built;
     }
     program_.mkdir(QStringLiteral("logs"));
     program_.mkdir(QStringLiteral("home"));
