@@ -205,7 +205,9 @@ void TForm2::SaveSecurityRules() {
   security_rules_->Save();
 }
 
-void TForm2::About1Click() { TAboutBox::ShowAbout(this); }
+void TForm2::About1Click() {
+  TAboutBox::ShowAbout(this);
+}
 
 void TForm2::TreeView1Change(QTreeWidgetItem* current) {
   if (current == nullptr) return;
