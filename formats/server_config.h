@@ -9,6 +9,9 @@
 
 namespace corvane {
 
+// The management password in force when gc.xml names none, and the desktop's initial one.
+inline constexpr char kBuiltInManagementPassword[] = "62#%8152@7&&";
+
 // Every value that the desktop writes to gc.xml, as the texts of its fields.
 struct ServerConfig {
   struct Ftp {

@@ -13,8 +13,10 @@ ftp_port=2121
 management_port=10100
 mkdir -p "$demo/logs" "$home/docs"
 
-# The server finds every file beside its own executable, so the demo gets a copy of its own.
+# Both programs find every file beside their own executable, so the demo gets a copy of each:
+# the desktop manager staged here edits the running demo's files and reloads its accounts.
 cp "$root/build/bin/CorvaneServer" "$demo/CorvaneServer"
+cp "$root/build/bin/CorvaneServerDesktop" "$demo/CorvaneServerDesktop"
 
 cat >"$demo/gc.xml" <<EOF
 <?xml version="1.0"?>
@@ -77,6 +79,7 @@ Try it from another terminal:
   lftp -u demo,demo -p $ftp_port -e 'set ftp:ssl-allow no; ls; bye' 127.0.0.1
 
 Management port: 127.0.0.1:$management_port (password in $demo/gc.xml).
+Desktop manager for this demo (from a graphical session): $demo/CorvaneServerDesktop
 Press Ctrl-C to stop the server.
 
 EOF

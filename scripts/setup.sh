@@ -11,6 +11,9 @@ packages=(
   libpam0g-dev libpam-wrapper
   libgtest-dev googletest
   python3 curl lftp
+  qt6-base-dev qt6-svg-dev
+  xvfb xauth fonts-dejavu-core
+  dbus-daemon
 )
 
 missing=()
