@@ -11,42 +11,6 @@ char ToAscii(char c) {
   return static_cast<unsigned char>(c) < 0x80 ? c : '?';
 }
 
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
-
-// Whether the line selects the command name; *arguments gets the text after the blank.
-bool SelectsCommand(std::string_view line, std::string_view name, std::string_view* arguments) {
-  if (line.size() < name.size() || !EqualsIgnoringCase(line.substr(0, name.size()), name))
-    return false;
-  if (line.size() == name.size()) {
-    *arguments = {};
-    return true;
-  }
-  if (line[name.size()] != ' ') return false;
-  *arguments = line.substr(name.size() + 1);
-  return true;
-}
-
-std::vector<std::string> SplitAtBlanks(std::string_view text) {
-  std::vector<std::string> words;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t blank = text.find(' ', start);
-    const std::size_t end = blank == std::string_view::npos ? text.size() : blank;
-    if (end > start) words.emplace_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return words;
-}
-
 // Reads LF-ended lines from a connection, never holding more than one bounded line.
 class RequestLineReader {
  public:
@@ -57,19 +21,14 @@ class RequestLineReader {
   bool Next(std::string& line) {
     for (;;) {
       while (next_ < filled_) {
-        const char c = buffer_[next_++];
-        if (c == '\n') {
-          line.swap(pending_);
-          pending_.clear();
-          if (!line.empty() && line.back() == '\r') line.pop_back();
-          return true;
+        switch (assembler_.Push(buffer_[next_++], &line)) {
+          case CmdLineAssembler::Result::kLine:
+            return true;
+          case CmdLineAssembler::Result::kOverlong:
+            return false;
+          case CmdLineAssembler::Result::kMore:
+            break;
         }
-        pending_.push_back(ToAscii(c));
-        // One character beyond the bound is allowed only as the CR that ends the line.
-        const std::size_t held = pending_.size();
-        if (held > TCmdServer::kMaxLineLength + 1 ||
-            (held == TCmdServer::kMaxLineLength + 1 && c != '\r'))
-          return false;
       }
       filled_ = socket_.Receive(buffer_, sizeof buffer_);
       next_ = 0;
@@ -82,7 +41,7 @@ class RequestLineReader {
   char buffer_[4096];
   std::size_t filled_ = 0;
   std::size_t next_ = 0;
-  std::string pending_;
+  CmdLineAssembler assembler_;
 };
 
 std::uint16_t CheckedPort(int port) {

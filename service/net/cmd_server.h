@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "service/net/cmd_request.h"
 #include "service/net/endpoint.h"
 #include "service/net/tcp_server.h"
 
@@ -54,7 +55,7 @@ class TCmdServer {
  public:
   using CommandHandler = std::function<void(TCmdCommand&)>;
 
-  static constexpr std::size_t kMaxLineLength = 16384;
+  static constexpr std::size_t kMaxLineLength = CmdLineAssembler::kMaxLineLength;
 
   TCmdServer();
   ~TCmdServer();
