@@ -14,6 +14,7 @@ packages=(
   qt6-base-dev qt6-svg-dev
   xvfb xauth fonts-dejavu-core
   dbus-daemon
+  clang libclang-rt-14-dev
 )
 
 missing=()
