@@ -49,6 +49,7 @@ std::optional<TelnetLineReader::Line> TelnetLineReader::Feed(const char* data, s
           return line;
         }
         Append(static_cast<char>(kCr));
+        if (byte == kCr) break;  // this CR may begin the CR LF that ends the line
         if (byte == kNul) {
           state_ = State::Text;
         } else if (byte == kIac) {

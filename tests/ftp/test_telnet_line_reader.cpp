@@ -91,7 +91,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"LfCrIsNoLineEnd", "A\n\rB\r\n", {"A\n\rB"}, ""},
         Case{"CrNulBecomesCr", "A\r" + Bytes({0}) + "B\r\n", {"A\rB"}, ""},
         Case{"CrOtherKeepsBoth", "A\rB\r\n", {"A\rB"}, ""},
-        Case{"CrCrLfKeepsTheFirstCr", "A\r\r\nB\r\n", {"A\r\r\nB"}, ""},
+        // The second CR starts the CR LF that ends the line; no line holds a CR LF pair.
+        Case{"CrCrLfEndsTheLineAfterTheFirstCr", "A\r\r\nB\r\n", {"A\r", "B"}, ""},
+        Case{"CrRunThenCrLf", "A\r\r\r\n", {"A\r\r"}, ""},
         Case{"NulInTextIsKept", "NO" + Bytes({0}) + "OP\r\n", {std::string("NO\0OP", 5)}, ""},
         Case{"IacIacIsOneByte",
              "A" + Bytes({IAC, IAC}) + "B\r\n",
