@@ -41,6 +41,8 @@ std::string Canonicalise(const std::string& current_directory, const std::string
       // "..": drop the last component. A component such as "..x" acts as ".." then "x".
       result.pop_back();
       while (!result.empty() && result.back() != '/') result.pop_back();
+      // ".." at the root stays at the root, so what follows is still an absolute path.
+      if (result.empty()) result = "/";
       ++i;
     } else {
       result += c;

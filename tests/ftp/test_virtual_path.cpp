@@ -41,7 +41,10 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"/a/b", "..\\", "/a/"}, PathCase{"/", "..\\", "/"}, PathCase{"/a/", "b", "/a/b"},
         PathCase{"/", "newdir/", "/newdir/"}, PathCase{"/", "\\a\\b.txt", "/a/b.txt"},
         PathCase{"/a", "b//c///d", "/a/b/c/d"}, PathCase{"/a", "/", "/"}, PathCase{"/", "", "/"},
-        PathCase{"/x", "...", "/."}, PathCase{"/a/b", "c/..", "/a/b"}));
+        PathCase{"/x", "...", "/."}, PathCase{"/a/b", "c/..", "/a/b"},
+        // ".." at the root stays there, also when a name follows it directly ("..c" is ".." "c").
+        PathCase{"/", "../..c", "/c"}, PathCase{"/a", "../../..x/y", "/x/y"},
+        PathCase{"/", "..\\..c\\", "/c/"}));
 
 TEST(CanonicaliseTest, EveryAbsoluteResultStartsAtTheRoot) {
   // However many parent steps a client sends, the result stays under "/".
@@ -72,7 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
         // ".." is CDUP (keeps a trailing slash); "." keeps the directory as it is.
         PathCase{"/a/b", "..", "/a/"}, PathCase{"/a/b", "../", "/a/"}, PathCase{"/", "..", "/"},
         PathCase{"/a/", ".", "/a/"}, PathCase{"/a", "./", "/a"}, PathCase{"/a/b", "../..", "/"},
-        PathCase{"/a", "\\x\\y\\", "/x/y"}, PathCase{"/", "a//b", "/a/b"}));
+        PathCase{"/a", "\\x\\y\\", "/x/y"}, PathCase{"/", "a//b", "/a/b"},
+        PathCase{"/", "..\\..c\\", "/c"}));
 
 TEST(ParentDirectoryTest, KeepsTheTrailingSlash) {
   EXPECT_EQ(ParentDirectoryTarget("/a/b"), "/a/");
