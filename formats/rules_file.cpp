@@ -27,23 +27,31 @@ class PieceReader {
   bool Opened() const { return in_.is_open(); }
 
   bool Next(std::string& piece) {
-    piece.clear();
-    while (piece.size() < limit_) {
-      int c = in_.get();
-      if (c == std::char_traits<char>::eof()) break;
-      // The desktop's text mode turns CR LF into LF; reading in binary, do the same here.
-      if (c == '\r' && in_.peek() == '\n') c = in_.get();
-      piece.push_back(static_cast<char>(c));
-      if (c == '\n') break;
+    for (;;) {
+      const bool line_goes_on = line_goes_on_;
+      piece.clear();
+      while (piece.size() < limit_) {
+        int c = in_.get();
+        if (c == std::char_traits<char>::eof()) break;
+        // The desktop's text mode turns CR LF into LF; reading in binary, do the same here.
+        if (c == '\r' && in_.peek() == '\n') c = in_.get();
+        piece.push_back(static_cast<char>(c));
+        if (c == '\n') break;
+      }
+      if (piece.empty()) return false;
+      line_goes_on_ = piece.back() != '\n';
+      // The line end of a line that exactly filled the previous piece ends that piece; it is no
+      // empty line of its own (which the desktop would otherwise add at every save).
+      if (line_goes_on && piece == "\n") continue;
+      if (piece.back() == '\r') piece.pop_back();
+      return true;
     }
-    if (piece.empty()) return false;
-    if (piece.back() == '\r') piece.pop_back();
-    return true;
   }
 
  private:
   std::ifstream in_;
   std::size_t limit_;
+  bool line_goes_on_ = false;  // the previous piece was full before its line ended
 };
 
 bool StartsWith(std::string_view text, std::string_view prefix) {

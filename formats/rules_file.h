@@ -29,8 +29,9 @@ struct DesktopRules {
 
 // Both readers read the file as text in pieces, as a line reader with a fixed buffer does: a
 // piece ends after its LF or when it is full, so a longer line becomes several pieces, each
-// handled as a line of its own. The desktop writes CR LF line ends; a CR LF pair reads as one LF,
-// and a CR left at the end of a piece is dropped.
+// handled as a line of its own; a line end right after a full piece only ends that piece. The
+// desktop writes CR LF line ends; a CR LF pair reads as one LF, and a CR left at the end of a
+// piece is dropped.
 
 // Pieces of at most 999 characters; lines are classified by keyword, case-sensitively, in the
 // order POLICY, DELAY, REJECT, ACCEPT, LIMITMAX, ROUTE, LOADBALANCERANDAM. A file that cannot be

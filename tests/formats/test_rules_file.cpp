@@ -175,6 +175,24 @@ TEST(RulesFileTest, DesktopLoadAndSaveKeepsEveryLine) {
   EXPECT_EQ(again.entries, rules.entries);
 }
 
+TEST(RulesFileTest, LineThatFillsAPieceExactlyAddsNoEmptyEntry) {
+  // A 255-character line fills the desktop's piece; its line end belongs to it, so saving and
+  // loading again keeps the entries as they were instead of adding an empty one each time.
+  const std::string line(255, 'x');
+  for (const char* end : {"\n", "\r\n"}) {
+    BothReaders read(line + end + "ACCEPT 1.2.3.4" + end);
+    EXPECT_EQ(read.desktop.entries, (Lines{"earlier", line, "ACCEPT 1.2.3.4"}));
+    EXPECT_EQ(read.service.accept, Lines{"1.2.3.4"});
+  }
+  TempDir dir;
+  const std::string path = dir.File("rules.txt");
+  const DesktopRules saved{Policy::AcceptAll, {line, "", line + "y"}};
+  ASSERT_TRUE(WriteDesktopRules(path, saved));
+  DesktopRules loaded;
+  ASSERT_TRUE(ReadDesktopRules(path, loaded));
+  EXPECT_EQ(loaded.entries, (Lines{line, "", line, "y"}));
+}
+
 TEST(RulesFileTest, DesktopWriterPolicyLineAndFailure) {
   TempDir dir;
   const std::string path = dir.File("rules.txt");
