@@ -24,10 +24,11 @@ declare -A max_len=(
   [gc_xml]=4096
   [users_xml]=4096
   [management_line]=20000     # request lines are bounded at 16,384 characters
+  [data_arguments]=256
 )
 targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] || targets=(telnet_line_reader virtual_path command_table rules_file \
-  gc_xml users_xml management_line)
+  gc_xml users_xml management_line data_arguments)
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
