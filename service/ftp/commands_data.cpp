@@ -25,17 +25,20 @@ constexpr const char* kForeignAddress =
     "Data port can only be used by the same IP address used by the control connection.";
 constexpr const char* kPortDisabled = "PORT/EPRT Command disabled.";
 
-// A decimal integer with optional sign and surrounding blanks; nothing else.
+// A decimal integer with optional sign and surrounding blanks (spaces, tabs); nothing else.
 std::optional<long long> ParseDecimal(const std::string& text) {
   const std::size_t begin = text.find_first_not_of(" \t");
   if (begin == std::string::npos) return std::nullopt;
   const std::size_t end = text.find_last_not_of(" \t") + 1;
   const std::string digits = text.substr(begin, end - begin);
-  errno = 0;
-  char* stop = nullptr;
-  const long long value = std::strtoll(digits.c_str(), &stop, 10);
-  if (errno != 0 || stop != digits.c_str() + digits.size() || digits == "+" || digits == "-")
+  // Checked here, as strtoll would also skip other white space (CR, LF, VT, FF) before a number.
+  const std::size_t first_digit = digits[0] == '+' || digits[0] == '-' ? 1 : 0;
+  if (first_digit == digits.size() ||
+      digits.find_first_not_of("0123456789", first_digit) != std::string::npos)
     return std::nullopt;
+  errno = 0;
+  const long long value = std::strtoll(digits.c_str(), nullptr, 10);
+  if (errno != 0) return std::nullopt;
   return value;
 }
 

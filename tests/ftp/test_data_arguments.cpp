@@ -69,6 +69,21 @@ TEST(EprtArgument, RefusesMalformedArgumentsAndPortsOutOfRange) {
   }
 }
 
+TEST(DataArguments, OnlySpacesAndTabsCountAsBlanksAroundANumber) {
+  // Other white space before a number makes it no number: a port that is not one reads as 0.
+  for (const char* space : {"\v", "\f", "\r", "\n"}) {
+    const std::string number = std::string(space) + "80";
+    const std::optional<TEprtArgument> argument =
+        ParseEprtArgument("|" + number + "|h|" + number + "|");
+    ASSERT_TRUE(argument) << number;
+    EXPECT_EQ(argument->protocol, -1) << number;
+    EXPECT_EQ(argument->port, 0) << number;
+    EXPECT_FALSE(ParseEpsvProtocol(number)) << number;
+    EXPECT_FALSE(ParsePortArgument("1,2,3,4," + number + ",1")) << number;
+  }
+  EXPECT_EQ(ParseEpsvProtocol("\t2\t"), 2);
+}
+
 TEST(EpsvProtocol, ReadsADecimalNumber) {
   EXPECT_EQ(ParseEpsvProtocol("1"), 1);
   EXPECT_EQ(ParseEpsvProtocol(" 2 "), 2);
