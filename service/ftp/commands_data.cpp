@@ -3,7 +3,6 @@
 
 #include <strings.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -36,10 +35,9 @@ std::optional<long long> ParseDecimal(const std::string& text) {
   if (first_digit == digits.size() ||
       digits.find_first_not_of("0123456789", first_digit) != std::string::npos)
     return std::nullopt;
-  errno = 0;
-  const long long value = std::strtoll(digits.c_str(), nullptr, 10);
-  if (errno != 0) return std::nullopt;
-  return value;
+  // A number past the range of long long saturates at its end (strtoll's ERANGE), so it stays
+  // a number out of every range checked here instead of reading as no number at all.
+  return std::strtoll(digits.c_str(), nullptr, 10);
 }
 
 std::vector<std::string> Split(const std::string& text, char delimiter) {

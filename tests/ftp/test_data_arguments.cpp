@@ -84,6 +84,12 @@ TEST(DataArguments, OnlySpacesAndTabsCountAsBlanksAroundANumber) {
   EXPECT_EQ(ParseEpsvProtocol("\t2\t"), 2);
 }
 
+TEST(EprtArgument, PortNumbersPastEveryRangeAreRefused) {
+  for (const char* text : {"|1|h|99999999999999999999|", "|1|h|-99999999999999999999|"}) {
+    EXPECT_FALSE(ParseEprtArgument(text)) << text;
+  }
+}
+
 TEST(EpsvProtocol, ReadsADecimalNumber) {
   EXPECT_EQ(ParseEpsvProtocol("1"), 1);
   EXPECT_EQ(ParseEpsvProtocol(" 2 "), 2);
