@@ -34,8 +34,8 @@ std::optional<Number> ReadNumber(const std::string& text) {
   if (at == end) return std::nullopt;
   for (; at < end; ++at) {
     if (text[at] < '0' || text[at] > '9') return std::nullopt;
-    number.value = number.value > LLONG_MAX / 10 ? LLONG_MAX : number.value * 10 + (text[at] - '0');
-    if (number.value < 0) number.value = LLONG_MAX;
+    const int digit = text[at] - '0';
+    number.value = number.value > (LLONG_MAX - digit) / 10 ? LLONG_MAX : number.value * 10 + digit;
   }
   if (negative) number.value = -number.value;
   return number;
