@@ -26,6 +26,13 @@ declare -A max_len=(
   [management_line]=20000     # request lines are bounded at 16,384 characters
   [data_arguments]=256
 )
+# Where the bound lies far past the short inputs libFuzzer starts with, long inputs are tried
+# from the start (-len_control=0) rather than only after a long run.
+declare -A options=(
+  [telnet_line_reader]=-len_control=0
+  [rules_file]=-len_control=0
+  [management_line]=-len_control=0
+)
 targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] || targets=(telnet_line_reader virtual_path command_table rules_file \
   gc_xml users_xml management_line data_arguments)
@@ -44,7 +51,7 @@ for target in "${targets[@]}"; do
   cp "$root/fuzz/corpus/$target/"* "$corpus/"
   echo "fuzz_$target: ${seconds}s, max_len ${max_len[$target]}"
   if "$build/bin/fuzz_$target" -max_total_time="$seconds" -max_len="${max_len[$target]}" \
-    -timeout=25 -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" \
+    ${options[$target]:-} -timeout=25 -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" \
     >"$scratch/$target.log" 2>&1; then
     passed=$((passed + 1))
     grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$scratch/$target.log" || true
