@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Listing speed: entries per second for LIST and MLSD of one large directory.
+"""Listing speed: entries per second for LIST, MLSD and NLST of one large directory.
 
 Builds CorvaneServer in Release (into <source>/build-bench unless --no-build), stages a program
 directory with one account whose home holds one directory of --entries empty files (names of
@@ -93,9 +93,10 @@ def main():
                 client.command("USER " + USER)
                 if client.command("PASS " + PASSWORD).code != 230:
                     raise RuntimeError("login failed")
-                # LIST has a total line; MLSD also lists "." and "..".
+                # LIST has a total line; MLSD also lists "." and ".."; NLST only the names.
                 for command, expected in (("LIST big", args.entries + 1),
-                                          ("MLSD big", args.entries + 2)):
+                                          ("MLSD big", args.entries + 2),
+                                          ("NLST big", args.entries)):
                     rates = []
                     for _ in range(args.runs):
                         elapsed, lines = timed_listing(client, command)
@@ -103,8 +104,9 @@ def main():
                             raise RuntimeError("%s sent %d of %d lines"
                                                % (command, lines, expected))
                         rates.append(args.entries / elapsed)
-                    print("%-4s median %10.0f entries/s  best %10.0f entries/s  runs: %s"
-                          % (command.split()[0], statistics.median(rates), max(rates),
+                    median = statistics.median(rates)
+                    print("%-4s median %10.0f entries/s (%.3f s)  best %10.0f entries/s  runs: %s"
+                          % (command.split()[0], median, args.entries / median, max(rates),
                              " ".join("%.0f" % r for r in rates)))
             print("server peak resident memory: %.1f MiB"
                   % (peak_memory_kib(server.process.pid) / 1024))

@@ -84,9 +84,10 @@ void TFTPServer::OnListDirectory(TFtpContext& context, const std::string& path,
   }
   // NLST without "l" shows names only: no entry needs to be examined.
   const bool names_only = command == "NLST" && options.find('l') == std::string::npos;
+  std::vector<DirectoryEntryInfo> entries = reader->ReadAll(names_only);
+  listing.Reserve(listing.Count() + entries.size());
   LocalTimes times;
-  for (DirectoryEntryInfo& entry : reader->ReadAll(names_only))
-    AddEntry(listing, std::move(entry), times);
+  for (DirectoryEntryInfo& entry : entries) AddEntry(listing, std::move(entry), times);
 }
 
 }  // namespace corvane

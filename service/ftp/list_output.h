@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -73,10 +72,13 @@ class TListOutput {
   // LIST writes a "total" line (always on in this server). Listings are always Unix style.
   bool ExportTotalLine = true;
 
+  // The returned entry stays valid until the next Add beyond the reserved room.
   TListOutputItem& Add() { return items_.emplace_back(); }
+  // Room for count entries in all, so a large directory is read without moving entries.
+  void Reserve(std::size_t count) { items_.reserve(count); }
   std::size_t Count() const { return items_.size(); }
-  const std::deque<TListOutputItem>& Items() const { return items_; }
-  std::deque<TListOutputItem>& Items() { return items_; }
+  const std::vector<TListOutputItem>& Items() const { return items_; }
+  std::vector<TListOutputItem>& Items() { return items_; }
 
   bool HasSwitch(char letter) const { return Switches.find(letter) != std::string::npos; }
 
@@ -108,8 +110,7 @@ class TListOutput {
   // With scratch, format appends each selected entry's text to it, in reading order.
   std::vector<Selected> SelectedSorted(const ScratchFormat& format, std::string* scratch) const;
 
-  // A deque: a large directory grows it without copying the entries read so far.
-  std::deque<TListOutputItem> items_;
+  std::vector<TListOutputItem> items_;
 };
 
 // One LIST line of an entry; full_time is the "T" switch.
