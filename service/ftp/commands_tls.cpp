@@ -46,6 +46,9 @@ void CmdAuth(TCommand& command) {
     try {
       session.StartTls();
     } catch (const TlsError& error) {
+      // SECURITY: the library consumed an unknown part of what followed AUTH; the rest must not
+      // be read as commands, so the connection closes after the error reply.
+      command.Disconnect = true;
       throw std::runtime_error(std::string("Error accepting connection with SSL.\r\n") +
                                error.what());
     }

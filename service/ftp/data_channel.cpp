@@ -134,7 +134,13 @@ void TDataChannel::Stop() {
 
 void TDataChannel::CloseConnection(bool clean) {
   if (Passive()) std::get<TPassiveListener>(FDataChannel).Close();
-  if (io_ && clean && !FStopped) io_->Finish();
+  if (io_ && clean && !FStopped && !io_->PlainSocket()) {
+    io_->Finish();
+    // What the peer still sends (its close_notify, or the session tickets a TLS server sends
+    // to the server in the client role) is read and dropped: closing over unread bytes would
+    // reset the connection and could destroy data the peer has not read yet.
+    socket_.FinishSending();
+  }
   io_.reset();
   socket_.Close();
 }

@@ -1,0 +1,472 @@
+"""Explicit FTPS against the real server: every TLS command reply on the wire, protected
+listings, downloads and uploads over passive and active connections (Python's ssl module as the
+raw client), SSCN and CPSV roles, REIN back to plain text, session resumption on data
+connections, uploads cut inside a record, bytes pipelined behind AUTH, bad handshakes, and
+curl, lftp and ftplib's FTP_TLS as real clients."""
+
+import ftplib
+import hashlib
+import io
+import os
+import re
+import shutil
+import socket
+import ssl
+import subprocess
+import tempfile
+import time
+import unittest
+
+from ftp_harness import CorvaneServer, HomeFiles, User, certificate_pair
+from test_data_connections import listen_active, login, open_passive, read_all
+
+WAIT = 20
+KIB = 1024
+AUTH_OK = "234 AUTH Command OK. Initializing SSL"
+CLOSING = "226 Closing data connection."
+ABNORMAL = "426 Data connection closed abnormally."
+ABOUT_TO_OPEN = "150 File status okay; about to open data connection."
+LIST_OPENING = "125 Opening ASCII mode data connection for /bin/ls."
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def client_context():
+    """A TLS client context that accepts the self-signed test certificate."""
+    context = ssl.create_default_context()
+    context.check_hostname = False
+    context.verify_mode = ssl.CERT_NONE
+    return context
+
+
+def server_context():
+    """A TLS server context for data connections on which the server plays the TLS client."""
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(*certificate_pair())
+    return context
+
+
+def start_tls(client, command="AUTH TLS"):
+    """Sends AUTH and wraps the control connection in TLS."""
+    reply = client.command(command)
+    assert reply.line == AUTH_OK, reply
+    assert client.buffer == b"", client.buffer
+    # Data connections resume the control session only through the same context.
+    client.tls_context = client_context()
+    client.sock = client.tls_context.wrap_socket(client.sock)
+    return client
+
+
+def protect(client):
+    """AUTH TLS, PBSZ 0 and PROT P."""
+    start_tls(client)
+    assert client.command("PBSZ 0").code == 200
+    assert client.command("PROT P").code == 200
+
+
+def passive_port(client, command="PASV"):
+    reply = client.command(command)
+    match = re.fullmatch(r"227 Entering Passive Mode \(127,0,0,1,(\d+),(\d+)\)\.", reply.line)
+    assert match, reply
+    return int(match.group(1)) * 256 + int(match.group(2))
+
+
+class FtpsTest(HomeFiles, unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.home = tempfile.mkdtemp(prefix="corvane-ftps-")
+        cls.server = CorvaneServer(users=[User("bob", "pw", cls.home)])
+        cls.server.start()
+        cls.url = "ftp://bob:pw@127.0.0.1:%d/" % cls.server.ftp_port
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.close()
+        shutil.rmtree(cls.home, True)
+
+    def setUp(self):
+        for name in os.listdir(self.home):
+            path = os.path.join(self.home, name)
+            if os.path.isdir(path):
+                shutil.rmtree(path)
+            else:
+                os.remove(path)
+
+    def client(self):
+        client = self.server.ftp_client(timeout=WAIT)
+        self.addCleanup(client.close)
+        return client
+
+    def protected_client(self):
+        client = self.client()
+        protect(client)
+        login(client)
+        return client
+
+    def run_client(self, args, timeout=120):
+        result = subprocess.run(args, capture_output=True, text=True, timeout=timeout)
+        self.assertEqual(result.returncode, 0, "%s failed: %s%s" % (args[0], result.stdout,
+                                                                    result.stderr))
+        return result
+
+    def assert_usable(self, client):
+        self.assertEqual(client.command("NOOP").code, 200)
+
+    # --- command replies -----------------------------------------------------------------
+
+    def test_tls_command_replies(self):
+        # Each script runs on a new connection; "AUTH TLS" (and the other valid mechanisms)
+        # switch the control connection to TLS when answered 234 on a plain connection.
+        login_steps = [("USER bob", "331 User name okay, need password."),
+                       ("PASS pw", "230 User logged in, proceed.")]
+        scripts = {
+            "lower-case mechanism": [("AUTH tls", "500 'AUTH tls': command not understood."),
+                                     ("NOOP", None)],
+            "unknown mechanism": [("AUTH KERBEROS", "500 'AUTH KERBEROS': command not understood."),
+                                  ("AUTH", "500 'AUTH': command not understood.")],
+            "PBSZ before AUTH": [("PBSZ 0", "503 AUTH Data required."),
+                                 ("PROT P", "503 PBSZ Data Buffer Size required.")],
+            "PROT before PBSZ": [("AUTH TLS", AUTH_OK),
+                                 ("PROT P", "503 PBSZ Data Buffer Size required.")],
+            "PBSZ arguments": [
+                ("AUTH TLS", AUTH_OK),
+                ("PBSZ", "501 Error in parameters to PBSZ"),
+                ("PBSZ abc", "501 Error in parameters to PBSZ"),
+                ("PBSZ -1", "501 Error in parameters to PBSZ"),
+                ("PBSZ 1024", "200 PBSZ=0"),
+                ("PBSZ 0", "200 PBSZ Command OK. Protection buffer size set to 0.")],
+            "PROT levels": [
+                ("AUTH TLS-C", AUTH_OK),
+                ("PBSZ 0", "200 PBSZ Command OK. Protection buffer size set to 0."),
+                ("PROT p", "504 Command not implemented for that parameter."),
+                ("PROT X", "504 Command not implemented for that parameter."),
+                ("PROT S", "536 Requested PROT level not supported by mechanism."),
+                ("PROT E", "536 Requested PROT level not supported by mechanism."),
+                ("PROT C", "200 PROT Command OK. Using Clear data connection"),
+                ("PROT P", "200 PROT Command OK. Using Private data connection")],
+            "CCC and SSCN need a login": [("CCC", "530 Not logged in."),
+                                          ("SSCN ON", "530 Not logged in."),
+                                          ("CPSV", "530 Not logged in.")],
+            "CCC keeps TLS": [("AUTH TLS", AUTH_OK), *login_steps,
+                              ("CCC", "534 Clear command channel is not permitted."),
+                              ("NOOP", None)],
+            "SSCN settings": [
+                *login_steps,
+                ("SSCN", "200 SSCN:SERVER METHOD"),
+                ("SSCN on", "200 SSCN:CLIENT METHOD"),
+                ("SSCN", "200 SSCN:CLIENT METHOD"),
+                ("SSCN maybe", "504 Command not implemented for that parameter."),
+                ("SSCN OFF", "200 SSCN:SERVER METHOD")],
+            "unimplemented protection commands": [
+                ("MIC x", '550 "MIC" Command not implemented.'),
+                ("CONF x", '550 "CONF" Command not implemented.'),
+                ("ENC x", '550 "ENC" Command not implemented.')],
+            "a second AUTH uses the session": [
+                ("AUTH SSL", AUTH_OK), ("AUTH TLS", AUTH_OK), ("PBSZ 0", None),
+                ("PROT C", "200 PROT Command OK. Using Clear data connection")],
+        }
+        for name, steps in scripts.items():
+            with self.subTest(name), self.server.ftp_client(timeout=WAIT) as client:
+                protected = False
+                for command, expected in steps:
+                    reply = client.command(command)
+                    if expected is None:
+                        self.assertLess(reply.code, 300, (command, reply))
+                    else:
+                        self.assertEqual(reply.line, expected, command)
+                    if reply.line == AUTH_OK and not protected:
+                        client.sock = client_context().wrap_socket(client.sock)
+                        protected = True
+
+    def test_feat_lists_the_tls_features(self):
+        client = self.client()
+        lines = [line.strip() for line in client.command("FEAT").lines]
+        for feature in ("AUTH TLS;AUTH TLS-C;SSL;TLS-P;", "CCC", "CPSV", "PBSZ", "PROT", "SSCN"):
+            self.assertIn(feature, lines)
+
+    # --- protected data connections --------------------------------------------------------
+
+    def open_data(self, client, mode, control_session):
+        """A protected data connection prepared by mode ("passive" or "active"): returns a
+        function that runs the command and yields the connected TLS socket."""
+        context = client.tls_context
+        if mode == "passive":
+            raw = open_passive(client)
+
+            def connect():
+                return context.wrap_socket(raw, session=control_session)
+            return connect
+        listener = listen_active(client)
+
+        def accept():
+            connection, _ = listener.accept()
+            listener.close()
+            connection.settimeout(WAIT)
+            return context.wrap_socket(connection, session=control_session)
+        return accept
+
+    def test_protected_listing_download_and_upload_in_both_modes(self):
+        content = os.urandom(3 * 1024 * KIB + 123)
+        self.write("down.bin", content)
+        for mode in ("passive", "active"):
+            with self.subTest(mode=mode):
+                client = self.protected_client()
+                session = client.sock.session
+
+                connect = self.open_data(client, mode, session)
+                client.send_line("LIST")
+                self.assertEqual(client.read_reply().line, LIST_OPENING)
+                with connect() as data:
+                    listing = read_all(data)
+                self.assertEqual(client.read_reply().line, CLOSING)
+                self.assertIn(b"down.bin", listing)
+
+                connect = self.open_data(client, mode, session)
+                client.send_line("RETR down.bin")
+                self.assertEqual(client.read_reply().line, ABOUT_TO_OPEN)
+                with connect() as data:
+                    received = read_all(data)
+                    # The data connection resumes the control connection's TLS session.
+                    self.assertTrue(data.session_reused)
+                self.assertEqual(client.read_reply().line, CLOSING)
+                self.assertEqual(sha256(received), sha256(content))
+
+                connect = self.open_data(client, mode, session)
+                client.send_line("STOR up.bin")
+                self.assertEqual(client.read_reply().line, ABOUT_TO_OPEN)
+                with connect() as data:
+                    data.sendall(content)
+                    data.unwrap()
+                self.assertEqual(client.read_reply().line, CLOSING)
+                self.assertEqual(sha256(self.read("up.bin")), sha256(content))
+                os.remove(os.path.join(self.home, "up.bin"))
+
+    def test_auth_ssl_alone_protects_data(self):
+        self.write("f.txt", b"protected")
+        client = self.client()
+        start_tls(client, "AUTH SSL")
+        login(client)
+        raw = open_passive(client)
+        client.send_line("RETR f.txt")
+        self.assertEqual(client.read_reply().line, ABOUT_TO_OPEN)
+        with client_context().wrap_socket(raw) as data:
+            self.assertEqual(read_all(data), b"protected")
+        self.assertEqual(client.read_reply().line, CLOSING)
+
+    def test_sscn_and_cpsv_choose_the_tls_client(self):
+        # (setup commands, transfer command, whether the server is the TLS client)
+        content = os.urandom(200 * KIB)
+        self.write("f.bin", content)
+        cases = [
+            (["SSCN ON"], "RETR f.bin", True),
+            (["SSCN ON"], "LIST", False),
+            (["SSCN OFF"], "RETR f.bin", False),
+            ([], "CPSV RETR f.bin", True),
+            ([], "CPSV LIST", True),
+        ]
+        for setup, command, server_is_client in cases:
+            with self.subTest(setup=setup, command=command):
+                client = self.protected_client()
+                for line in setup:
+                    self.assertEqual(client.command(line).code, 200)
+                if command.startswith("CPSV "):
+                    command = command[5:]
+                    raw = socket.create_connection(("127.0.0.1", passive_port(client, "CPSV")),
+                                                   timeout=WAIT)
+                else:
+                    raw = open_passive(client)
+                client.send_line(command)
+                self.assertIn(client.read_reply().code, (125, 150))
+                if server_is_client:
+                    data = server_context().wrap_socket(raw, server_side=True)
+                else:
+                    data = client_context().wrap_socket(raw)
+                with data:
+                    received = read_all(data)
+                self.assertEqual(client.read_reply().line, CLOSING)
+                if command.startswith("RETR"):
+                    self.assertEqual(sha256(received), sha256(content))
+                else:
+                    self.assertIn(b"f.bin", received)
+
+    def test_rein_returns_to_plain_text(self):
+        self.write("f.txt", b"plain again")
+        client = self.protected_client()
+        plain = socket.socket(fileno=os.dup(client.sock.fileno()))
+        client.sock.sendall(b"REIN\r\n")
+        client.sock = plain  # the reply comes in plain text; no TLS shutdown exchange
+        self.assertEqual(client.read_reply().line, "220 Service ready for new user.")
+        login(client)
+        # Data protection went back to clear; the auth mechanism stays, so PBSZ is accepted.
+        with open_passive(client) as data:
+            client.send_line("RETR f.txt")
+            self.assertEqual(client.read_reply().line, ABOUT_TO_OPEN)
+            self.assertEqual(read_all(data), b"plain again")
+        self.assertEqual(client.read_reply().line, CLOSING)
+        self.assertEqual(client.command("PBSZ 0").code, 200)
+
+    # --- faults ------------------------------------------------------------------------------
+
+    def upload_raw_records(self, client, records, end):
+        """STOR over a protected passive connection whose TLS runs through memory BIOs, so the
+        test decides which record bytes reach the server and how the connection ends."""
+        raw = open_passive(client)
+        client.send_line("STOR cut.bin")
+        self.assertEqual(client.read_reply().line, ABOUT_TO_OPEN)
+        incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+        tls = client_context().wrap_bio(incoming, outgoing)
+        deadline = time.monotonic() + WAIT
+        while True:
+            self.assertLess(time.monotonic(), deadline, "handshake did not finish")
+            try:
+                tls.do_handshake()
+                break
+            except ssl.SSLWantReadError:
+                raw.sendall(outgoing.read())
+                incoming.write(raw.recv(65536))
+        raw.sendall(outgoing.read())
+        for record in records:
+            tls.write(record)
+        wire = outgoing.read()
+        if end == "cut inside a record":
+            raw.sendall(wire[:-7])
+        else:
+            raw.sendall(wire)
+        if end == "reset":
+            raw.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+        raw.close()
+        return client.read_reply().line
+
+    def test_uploads_end_cleanly_only_at_a_record_boundary(self):
+        records = [os.urandom(16 * KIB) for _ in range(8)]
+        cases = [("end at a record boundary", CLOSING, 8),
+                 ("cut inside a record", ABNORMAL, 7),
+                 ("reset", ABNORMAL, None)]
+        for end, final, whole_records in cases:
+            with self.subTest(end=end):
+                client = self.protected_client()
+                self.assertEqual(self.upload_raw_records(client, records, end), final)
+                stored = self.read("cut.bin")
+                if whole_records is not None:
+                    self.assertEqual(stored, b"".join(records[:whole_records]))
+                else:
+                    self.assertTrue(b"".join(records).startswith(stored))
+                self.assert_usable(client)
+
+    def test_commands_pipelined_behind_auth_are_discarded(self):
+        client = self.client()
+        client.send_raw(b"AUTH TLS\r\nUSER bob\r\n")
+        self.assertEqual(client.read_reply().line, AUTH_OK)
+        client.sock = client_context().wrap_socket(client.sock)
+        # The USER line never ran: PASS finds no user name.
+        self.assertEqual(client.command("PASS pw").line, "503 Login with USER first.")
+
+    def test_a_failed_control_handshake_is_answered_in_plain_text(self):
+        client = self.client()
+        self.assertEqual(client.command("AUTH TLS").line, AUTH_OK)
+        client.send_raw(b"this is no TLS handshake\r\n")
+        reply = client.read_reply()
+        self.assertEqual(reply.code, 501)
+        self.assertEqual(reply.lines[0], "501-Error accepting connection with SSL.")
+        # What followed AUTH is never read as commands: the connection closes.
+        self.assertTrue(client.closed_by_peer(timeout=WAIT))
+        # A client that sends AUTH and leaves costs nothing to the others.
+        with self.server.ftp_client(timeout=WAIT) as gone:
+            gone.send_line("AUTH TLS")
+        other = self.protected_client()
+        self.assert_usable(other)
+
+    def test_protection_mismatch_on_the_data_connection(self):
+        self.write("f.txt", b"listing")
+        # A plain data connection after PROT P: the handshake fails, the transfer ends with
+        # 426 and the control connection stays usable.
+        client = self.protected_client()
+        with open_passive(client) as data:
+            client.send_line("LIST")
+            self.assertEqual(client.read_reply().line, LIST_OPENING)
+            data.sendall(b"plain bytes, no handshake\r\n")
+            self.assertEqual(client.read_reply().line, ABNORMAL)
+        self.drain_to_noop(client)
+        # A TLS handshake on a data connection after PROT C: the listing goes out in plain
+        # text, the client's handshake fails, the server ends the transfer normally.
+        client = self.client()
+        start_tls(client)
+        login(client)
+        raw = open_passive(client)
+        client.send_line("LIST")
+        self.assertEqual(client.read_reply().line, LIST_OPENING)
+        with self.assertRaises((ssl.SSLError, OSError)):
+            client_context().wrap_socket(raw)
+        raw.close()
+        self.assertIn(client.read_reply().code, (226, 426))
+        self.drain_to_noop(client)
+
+    def drain_to_noop(self, client):
+        """Sends NOOP and reads replies until its 200 (a failed transfer may have one more)."""
+        client.send_line("NOOP")
+        for _ in range(3):
+            if client.read_reply().code == 200:
+                return
+        self.fail("no NOOP reply")
+
+    # --- real clients ------------------------------------------------------------------------
+
+    def test_ftp_tls_with_prot_p(self):
+        content = os.urandom(1024 * KIB)
+        with ftplib.FTP_TLS(context=client_context(), timeout=WAIT) as ftp:
+            ftp.connect("127.0.0.1", self.server.ftp_port)
+            ftp.auth()
+            ftp.login("bob", "pw")
+            ftp.prot_p()
+            ftp.storbinary("STOR up.bin", io.BytesIO(content))
+            received = io.BytesIO()
+            ftp.retrbinary("RETR up.bin", received.write)
+            self.assertEqual(ftp.nlst(), ["up.bin"])
+        self.assertEqual(sha256(received.getvalue()), sha256(content))
+        self.assertEqual(sha256(self.read("up.bin")), sha256(content))
+
+    @unittest.skipUnless(shutil.which("curl"), "curl is not installed")
+    def test_curl_ssl_reqd_download_and_upload(self):
+        content = os.urandom(5 * 1024 * KIB + 7)
+        self.write("down.bin", content)
+        work = tempfile.mkdtemp(prefix="corvane-curl-")
+        self.addCleanup(shutil.rmtree, work, True)
+        # Passive only: this curl does not start TLS on a data connection it accepts (active
+        # mode); Python's ssl covers active protected transfers above.
+        for mode in ([], ["--disable-epsv"]):
+            with self.subTest(mode=mode):
+                target = os.path.join(work, "down.bin")
+                common = ["curl", "-sS", "--ssl-reqd", "-k", "--max-time", "60", *mode]
+                self.run_client([*common, "-o", target, self.url + "down.bin"])
+                with open(target, "rb") as received:
+                    self.assertEqual(sha256(received.read()), sha256(content))
+                self.run_client([*common, "-T", target, self.url + "up.bin"])
+                self.assertEqual(sha256(self.read("up.bin")), sha256(content))
+                os.remove(os.path.join(self.home, "up.bin"))
+
+    @unittest.skipUnless(shutil.which("lftp"), "lftp is not installed")
+    def test_lftp_mirrors_down_and_up_with_protection(self):
+        tree = os.path.join(self.home, "tree")
+        os.makedirs(os.path.join(tree, "sub"))
+        files = {"a.bin": 700 * KIB, "sub/b.txt": 10, "sub/c.bin": 2 * 1024 * KIB, "zero": 0}
+        contents = {name: os.urandom(size) for name, size in files.items()}
+        for name, content in contents.items():
+            self.write(os.path.join("tree", name), content)
+        work = tempfile.mkdtemp(prefix="corvane-lftp-")
+        self.addCleanup(shutil.rmtree, work, True)
+        down = os.path.join(work, "down")
+        script = ("set ftp:ssl-force true; set ftp:ssl-protect-data true; "
+                  "set ssl:verify-certificate no; set net:max-retries 1; set net:timeout 20; "
+                  "open -u bob,pw -p %d 127.0.0.1; mirror tree %s; mirror -R %s up; bye"
+                  % (self.server.ftp_port, down, down))
+        self.run_client(["lftp", "-c", script])
+        for name, content in contents.items():
+            for root in (down, os.path.join(self.home, "up")):
+                with open(os.path.join(root, name), "rb") as copied:
+                    self.assertEqual(sha256(copied.read()), sha256(content), (root, name))
+
+
+if __name__ == "__main__":
+    unittest.main()
