@@ -144,6 +144,7 @@ std::unique_ptr<TlsStream> TlsStream::Handshake(TcpSocket& socket, SSL_CTX* cont
     SSL_set_accept_state(ssl);
     if (!options.session_tickets) SSL_set_num_tickets(ssl, 0);
   }
+  if (options.read_ahead) SSL_set_read_ahead(ssl, 1);
 
   // SECURITY: a handshake has a time bound, so a silent peer cannot hold the connection.
   const auto deadline =
@@ -232,18 +233,40 @@ std::optional<std::size_t> TlsStream::ReadOnce(void* buffer, std::size_t size, b
 }
 
 std::size_t TlsStream::Receive(void* buffer, std::size_t size) {
+  if (!failure_.empty()) throw SocketError(failure_);
+  auto* bytes = static_cast<char*>(buffer);
+  std::size_t filled = 0;
   for (;;) {
     bool want_write = false;
-    if (std::optional<std::size_t> got = ReadOnce(buffer, size, &want_write)) return *got;
+    if (std::optional<std::size_t> got = ReadOnce(bytes, size, &want_write)) {
+      filled = *got;
+      break;
+    }
     const TcpSocket::WaitResult waited =
         want_write ? socket_.WaitWritable(-1) : socket_.WaitReadable(-1);
     if (waited == TcpSocket::WaitResult::Stopped) throw SocketError("Connection stopped");
   }
+  // More records that are already here go into the same buffer: one large write for the
+  // caller instead of one per record.
+  while (filled > 0 && filled < size) {
+    bool want_write = false;
+    std::optional<std::size_t> got;
+    try {
+      got = ReadOnce(bytes + filled, size - filled, &want_write);
+    } catch (const SocketError& error) {
+      failure_ = error.what();  // the bytes before the failure are returned first
+      break;
+    }
+    if (!got || *got == 0) break;  // nothing more now, or the end: the next call sees it
+    filled += *got;
+  }
+  return filled;
 }
 
 std::optional<std::size_t> TlsStream::ReceiveNow(void* buffer, std::size_t size) {
-  // Decrypted bytes waiting inside the session count as readable, though the socket is not.
-  if (SSL_pending(ssl_.get()) == 0 && socket_.WaitReadable(0) != TcpSocket::WaitResult::Ready)
+  if (!failure_.empty()) throw SocketError(failure_);
+  // Bytes waiting inside the session count as readable, though the socket is not.
+  if (!SSL_has_pending(ssl_.get()) && socket_.WaitReadable(0) != TcpSocket::WaitResult::Ready)
     return std::nullopt;
   bool want_write = false;
   return ReadOnce(buffer, size, &want_write);

@@ -24,6 +24,10 @@ struct TlsStreamOptions {
   bool session_tickets = true;
   // The handshake fails with TlsError when it has not completed within this time.
   int handshake_timeout_ms = 30000;
+  // Read as much as the socket holds into the session (fewer system calls for bulk data).
+  // Not for a control connection: REIN returns it to plain text, and plain bytes read ahead
+  // into the session would be lost.
+  bool read_ahead = false;
 };
 
 // A TLS session over a socket that it does not own (the socket must outlive it and be
@@ -39,8 +43,10 @@ class TlsStream : public ByteStream {
   TlsStream& operator=(const TlsStream&) = delete;
 
   void SendAll(const void* data, std::size_t size) override;
-  // A TCP end without close_notify counts as a clean end only at a record boundary; one inside
-  // a record, or a reset, throws SocketError.
+  // Fills the buffer with every record that is available without waiting (after waiting for
+  // the first). A TCP end without close_notify counts as a clean end only at a record
+  // boundary; one inside a record, or a reset, throws SocketError (after the bytes before it
+  // have been returned).
   std::size_t Receive(void* buffer, std::size_t size) override;
   std::optional<std::size_t> ReceiveNow(void* buffer, std::size_t size) override;
   TcpSocket* PlainSocket() override { return nullptr; }
@@ -63,6 +69,7 @@ class TlsStream : public ByteStream {
   TcpSocket& socket_;
   std::unique_ptr<Parts> parts_;  // the transport and its BIO method; outlive the session
   std::unique_ptr<SSL, SslDeleter> ssl_;
+  std::string failure_;  // a read failure met after bytes were returned; thrown next
 };
 
 }  // namespace corvane

@@ -195,6 +195,7 @@ TEST_P(TlsStreamEndTest, OnlyACompleteRecordStreamEndsCleanly) {
   // As on data connections: a ticket the client never reads would turn its close into a reset.
   TlsStreamOptions options;
   options.session_tickets = false;
+  options.read_ahead = true;
   std::unique_ptr<TlsStream> stream = Connect(client, options);
   std::string wire = client.Seal(std::string(20000, 'x'));
   wire.resize(wire.size() - end.cut_bytes);
