@@ -77,7 +77,9 @@ class FtpsTest(HomeFiles, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.home = tempfile.mkdtemp(prefix="corvane-ftps-")
-        cls.server = CorvaneServer(users=[User("bob", "pw", cls.home)])
+        # "slow" moves 100 KiB/s, so a transfer lasts long enough to send commands during it.
+        cls.server = CorvaneServer(users=[User("bob", "pw", cls.home),
+                                          User("slow", "pw", cls.home, bandwidth="100")])
         cls.server.start()
         cls.url = "ftp://bob:pw@127.0.0.1:%d/" % cls.server.ftp_port
 
@@ -99,10 +101,10 @@ class FtpsTest(HomeFiles, unittest.TestCase):
         self.addCleanup(client.close)
         return client
 
-    def protected_client(self):
+    def protected_client(self, user="bob"):
         client = self.client()
         protect(client)
-        login(client)
+        login(client, user)
         return client
 
     def run_client(self, args, timeout=120):
@@ -307,6 +309,25 @@ class FtpsTest(HomeFiles, unittest.TestCase):
         self.assertEqual(client.read_reply().line, CLOSING)
         self.assertEqual(client.command("PBSZ 0").code, 200)
 
+    def test_stat_and_abor_during_a_protected_transfer(self):
+        content = os.urandom(2 * 1024 * KIB)  # about 20 s at the user's limit
+        self.write("big.bin", content)
+        client = self.protected_client("slow")
+        raw = open_passive(client)
+        client.send_line("RETR big.bin")
+        self.assertEqual(client.read_reply().line, ABOUT_TO_OPEN)
+        with client.tls_context.wrap_socket(raw, session=client.sock.session) as data:
+            self.assertTrue(data.recv(1))
+            # Both lines in one TLS record: the second waits decrypted inside the server's
+            # session and must still be seen while the transfer runs.
+            started = time.monotonic()
+            client.send_raw(b"STAT\r\nABOR\r\n")
+            self.assertEqual(client.read_reply().lines, ["211-System status", "211 End of Status"])
+            self.assertEqual(client.read_reply().line, CLOSING)
+            self.assertEqual(client.read_reply().line, ABNORMAL)
+            self.assertLess(time.monotonic() - started, 5)
+        self.assert_usable(client)
+
     # --- faults ------------------------------------------------------------------------------
 
     def upload_raw_records(self, client, records, end):
@@ -402,6 +423,32 @@ class FtpsTest(HomeFiles, unittest.TestCase):
         raw.close()
         self.assertIn(client.read_reply().code, (226, 426))
         self.drain_to_noop(client)
+
+    def test_bad_input_leaves_no_descriptor_or_thread_behind(self):
+        pid = self.server.process.pid
+
+        def resources():
+            return (len(os.listdir("/proc/%d/fd" % pid)), len(os.listdir("/proc/%d/task" % pid)))
+
+        baseline = resources()
+        for _ in range(3):
+            with self.server.ftp_client(timeout=WAIT) as gone:  # AUTH, then gone
+                gone.send_line("AUTH TLS")
+            with self.server.ftp_client(timeout=WAIT) as garbage:  # garbage after 234
+                garbage.command("AUTH TLS")
+                garbage.send_raw(b"\x16\x03\x01\x00\x05hello")
+                garbage.closed_by_peer(timeout=WAIT)
+            client = self.protected_client()  # a plain data connection after PROT P
+            with open_passive(client) as data:
+                client.send_line("NLST")
+                client.read_reply()
+                data.sendall(b"plain")
+                self.assertEqual(client.read_reply().line, ABNORMAL)
+            client.close()
+        deadline = time.monotonic() + WAIT
+        while resources() != baseline and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(resources(), baseline)
 
     def drain_to_noop(self, client):
         """Sends NOOP and reads replies until its 200 (a failed transfer may have one more)."""
