@@ -3,6 +3,7 @@
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -187,17 +188,11 @@ void TlsStream::SendAll(const void* data, std::size_t size) {
     }
     const int saved_errno = errno;
     const int error = SSL_get_error(ssl, result);
-    TcpSocket::WaitResult waited;
-    if (error == SSL_ERROR_WANT_WRITE) {
-      waited = socket_.WaitWritable(-1);
-    } else if (error == SSL_ERROR_WANT_READ) {
-      waited = socket_.WaitReadable(-1);
-    } else {
+    if (error != SSL_ERROR_WANT_WRITE && error != SSL_ERROR_WANT_READ)
       throw SocketError("Could not write to the TLS stream: " +
                         ErrorText(saved_errno, "the connection ended"));
-    }
-    // The same buffer is handed to SSL_write_ex again after a wait, as the library requires.
-    if (waited == TcpSocket::WaitResult::Stopped) throw SocketError("Connection stopped");
+    // The same buffer is handed to SSL_write_ex again after the wait, as the library requires.
+    socket_.WaitForProgress(error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN);
   }
 }
 
@@ -242,9 +237,7 @@ std::size_t TlsStream::Receive(void* buffer, std::size_t size) {
       filled = *got;
       break;
     }
-    const TcpSocket::WaitResult waited =
-        want_write ? socket_.WaitWritable(-1) : socket_.WaitReadable(-1);
-    if (waited == TcpSocket::WaitResult::Stopped) throw SocketError("Connection stopped");
+    socket_.WaitForProgress(want_write ? POLLOUT : POLLIN);
   }
   // More records that are already here go into the same buffer: one large write for the
   // caller instead of one per record.
