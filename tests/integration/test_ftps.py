@@ -17,7 +17,8 @@ import tempfile
 import time
 import unittest
 
-from ftp_harness import CorvaneServer, HomeFiles, User, certificate_pair
+from ftp_harness import CorvaneServer, ControlClient, HomeFiles, User, certificate_pair, gc_xml
+from test_access_rules import ipv6_loopback, wildcard_free_port
 from test_data_connections import listen_active, login, open_passive, read_all
 
 WAIT = 20
@@ -513,6 +514,34 @@ class FtpsTest(HomeFiles, unittest.TestCase):
             for root in (down, os.path.join(self.home, "up")):
                 with open(os.path.join(root, name), "rb") as copied:
                     self.assertEqual(sha256(copied.read()), sha256(content), (root, name))
+
+
+@unittest.skipUnless(ipv6_loopback(), "no IPv6 loopback")
+class FtpsIpv6Test(unittest.TestCase):
+    def test_cpsv_is_not_understood_over_ipv6(self):
+        home = tempfile.mkdtemp(prefix="corvane-ftps6-")
+        self.addCleanup(shutil.rmtree, home, True)
+        server = CorvaneServer(users=[User("bob", "pw", home)])
+        self.addCleanup(server.close)
+        # No FTP address: the listener falls back to the IPv4 and IPv6 wildcards.
+        server.ftp_port = wildcard_free_port()
+        server.write_file("gc.xml", gc_xml(server.ftp_port, server.management_port, ftp_ips=()))
+        server.start()
+        with ControlClient(server.ftp_port, host="::1", timeout=WAIT) as client:
+            self.assertNotIn(" CPSV", client.command("FEAT").lines)
+            start_tls(client)
+            login(client)
+            self.assertEqual(client.command("CPSV").line, "500 'CPSV': command not understood.")
+            self.assertEqual(client.command("PBSZ 0").code, 200)
+            self.assertEqual(client.command("PROT P").code, 200)
+            reply = client.command("EPSV")
+            port = int(re.search(r"\|\|\|(\d+)\|", reply.line).group(1))
+            raw = socket.create_connection(("::1", port), timeout=WAIT)
+            client.send_line("NLST")
+            self.assertEqual(client.read_reply().code, 125)
+            with client.tls_context.wrap_socket(raw, session=client.sock.session) as data:
+                self.assertEqual(read_all(data), b"")
+            self.assertEqual(client.read_reply().line, CLOSING)
 
 
 if __name__ == "__main__":
