@@ -18,7 +18,7 @@ import time
 import unittest
 
 from ftp_harness import CorvaneServer, ControlClient, HomeFiles, User, certificate_pair, gc_xml
-from test_access_rules import ipv6_loopback, wildcard_free_port
+from test_access_rules import expect_clean_stop, ipv6_loopback, wildcard_free_port
 from test_data_connections import listen_active, login, open_passive, read_all
 
 WAIT = 20
@@ -86,8 +86,12 @@ class FtpsTest(HomeFiles, unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
+        status = cls.server.stop()
+        stderr = cls.server.stderr_text()
         cls.server.close()
         shutil.rmtree(cls.home, True)
+        if status != 0 or "Sanitizer" in stderr or "runtime error" in stderr:
+            raise AssertionError("server ended with %s:\n%s" % (status, stderr))
 
     def setUp(self):
         for name in os.listdir(self.home):
@@ -527,6 +531,7 @@ class FtpsIpv6Test(unittest.TestCase):
         server.ftp_port = wildcard_free_port()
         server.write_file("gc.xml", gc_xml(server.ftp_port, server.management_port, ftp_ips=()))
         server.start()
+        expect_clean_stop(self, server)
         with ControlClient(server.ftp_port, host="::1", timeout=WAIT) as client:
             self.assertNotIn(" CPSV", client.command("FEAT").lines)
             start_tls(client)
