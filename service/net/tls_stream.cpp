@@ -10,6 +10,7 @@
 #include <chrono>
 
 #include "platform/system_error.h"
+#include "service/net/stop_signal.h"
 
 namespace corvane {
 namespace {
@@ -124,6 +125,11 @@ TlsStream::TlsStream(TcpSocket& socket) : socket_(socket), parts_(std::make_uniq
 
 TlsStream::~TlsStream() = default;
 
+void TlsStream::CheckStop() const {
+  const StopSignal* stop = socket_.Stop();
+  if (stop && stop->Raised()) throw SocketError("Connection stopped");
+}
+
 std::unique_ptr<TlsStream> TlsStream::Handshake(TcpSocket& socket, SSL_CTX* context,
                                                 const TlsStreamOptions& options) {
   ERR_clear_error();
@@ -151,6 +157,7 @@ std::unique_ptr<TlsStream> TlsStream::Handshake(TcpSocket& socket, SSL_CTX* cont
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(options.handshake_timeout_ms);
   for (;;) {
+    stream->CheckStop();
     ERR_clear_error();
     errno = 0;
     const int result = SSL_do_handshake(ssl);
@@ -175,6 +182,8 @@ std::unique_ptr<TlsStream> TlsStream::Handshake(TcpSocket& socket, SSL_CTX* cont
 }
 
 void TlsStream::SendAll(const void* data, std::size_t size) {
+  // A throttled or slow stream may never have to wait on its socket, where a stop is seen.
+  CheckStop();
   SSL* ssl = ssl_.get();
   while (size > 0) {
     ERR_clear_error();
@@ -229,6 +238,7 @@ std::optional<std::size_t> TlsStream::ReadOnce(void* buffer, std::size_t size, b
 
 std::size_t TlsStream::Receive(void* buffer, std::size_t size) {
   if (!failure_.empty()) throw SocketError(failure_);
+  CheckStop();
   auto* bytes = static_cast<char*>(buffer);
   std::size_t filled = 0;
   for (;;) {

@@ -58,6 +58,8 @@ class TlsStream : public ByteStream {
  private:
   struct Parts;
   explicit TlsStream(TcpSocket& socket);
+  // Throws SocketError when the socket's stop signal is raised.
+  void CheckStop() const;
   // One SSL_read attempt: the count, 0 at a clean end, nullopt when it must wait (and then
   // whether for reading or writing in *want_write).
   std::optional<std::size_t> ReadOnce(void* buffer, std::size_t size, bool* want_write);

@@ -14,6 +14,7 @@ import socket
 import ssl
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -518,6 +519,69 @@ class FtpsTest(HomeFiles, unittest.TestCase):
             for root in (down, os.path.join(self.home, "up")):
                 with open(os.path.join(root, name), "rb") as copied:
                     self.assertEqual(sha256(copied.read()), sha256(content), (root, name))
+
+
+class FtpsStopTest(unittest.TestCase):
+    def test_stop_wakes_handshakes_and_protected_transfers(self):
+        home = tempfile.mkdtemp(prefix="corvane-ftps-stop-")
+        self.addCleanup(shutil.rmtree, home, True)
+        for name in ("one.bin", "two.bin"):  # a file serves one transfer at a time
+            with open(os.path.join(home, name), "wb") as out:
+                out.write(os.urandom(2 * 1024 * KIB))
+        server = CorvaneServer(users=[User("slow", "pw", home, bandwidth="100")])
+        self.addCleanup(server.close)
+        server.start()
+        # One session waits in the control handshake: AUTH, then nothing.
+        silent = server.ftp_client(timeout=WAIT)
+        self.addCleanup(silent.close)
+        self.assertEqual(silent.command("AUTH TLS").line, AUTH_OK)
+        # One waits in a protected data handshake, one in a throttled protected download.
+        waiting = server.ftp_client(timeout=WAIT)
+        self.addCleanup(waiting.close)
+        protect(waiting)
+        login(waiting, "slow")
+        idle_data = open_passive(waiting)
+        self.addCleanup(idle_data.close)
+        waiting.send_line("RETR one.bin")
+        self.assertEqual(waiting.read_reply().line, ABOUT_TO_OPEN)
+        moving = server.ftp_client(timeout=WAIT)
+        self.addCleanup(moving.close)
+        protect(moving)
+        login(moving, "slow")
+        raw = open_passive(moving)
+        moving.send_line("RETR two.bin")
+        self.assertEqual(moving.read_reply().line, ABOUT_TO_OPEN)
+        data = moving.tls_context.wrap_socket(raw, session=moving.sock.session)
+        self.addCleanup(data.close)
+        self.assertTrue(data.recv(1))
+        # And one uploads without pause for up to 15 s.
+        sending = server.ftp_client(timeout=WAIT)
+        self.addCleanup(sending.close)
+        protect(sending)
+        login(sending, "slow")
+        raw = open_passive(sending)
+        sending.send_line("STOR up.bin")
+        self.assertEqual(sending.read_reply().line, ABOUT_TO_OPEN)
+        upload = sending.tls_context.wrap_socket(raw, session=sending.sock.session)
+        self.addCleanup(upload.close)
+
+        def send_until_refused():
+            deadline = time.monotonic() + 15
+            try:
+                while time.monotonic() < deadline:
+                    upload.sendall(b"x" * 16384)
+            except OSError:
+                pass
+        sender = threading.Thread(target=send_until_refused)
+        sender.start()
+        self.addCleanup(sender.join, 20)
+        time.sleep(0.5)
+        started = time.monotonic()
+        self.assertEqual(server.stop(timeout=WAIT), 0)
+        self.assertLess(time.monotonic() - started, 10)
+        stderr = server.stderr_text()
+        self.assertNotIn("Sanitizer", stderr)
+        self.assertNotIn("runtime error", stderr)
 
 
 @unittest.skipUnless(ipv6_loopback(), "no IPv6 loopback")
