@@ -66,6 +66,7 @@ void ControlSession::StartTls() {
   // as commands afterwards would let anyone on the path inject commands into the session.
   input_.clear();
   input_offset_ = 0;
+  queued_.clear();  // lines that arrived during a transfer, behind AUTH
   SSL_CTX* context = engine_.TlsHandler ? engine_.TlsHandler->Context() : nullptr;
   stream_ = TlsStream::Handshake(socket_, context, TlsStreamOptions{});
   protected_ = true;

@@ -37,8 +37,9 @@ class ControlSession {
   bool Protected() const { return protected_; }
   // Runs the server side of the TLS handshake on the control connection (after the 234 reply
   // has gone out); from then on every reply and command passes through the session. Input
-  // that arrived behind the AUTH line before the handshake is discarded. Throws TlsError when
-  // the handshake fails (the connection stays in plain text) and SocketError when stopped.
+  // that arrived behind the AUTH line before the handshake is discarded, queued lines too. Throws
+  // TlsError when the handshake fails (the connection stays in plain text) and SocketError when
+  // stopped.
   void StartTls();
   // Back to plain text without a TLS shutdown exchange (REIN).
   void StopTls();

@@ -390,6 +390,24 @@ class FtpsTest(HomeFiles, unittest.TestCase):
         # The USER line never ran: PASS finds no user name.
         self.assertEqual(client.command("PASS pw").line, "503 Login with USER first.")
 
+    def test_commands_queued_behind_auth_during_a_transfer_are_discarded(self):
+        content = os.urandom(200 * KIB)  # about 2 s at the user's limit
+        self.write("f.bin", content)
+        client = self.client()
+        login(client, "slow")
+        with open_passive(client) as data:
+            client.send_line("RETR f.bin")
+            self.assertEqual(client.read_reply().line, ABOUT_TO_OPEN)
+            self.assertTrue(data.recv(1))
+            # Queued during the transfer; AUTH runs after it, the DELE behind it must not.
+            client.send_raw(b"AUTH TLS\r\nDELE f.bin\r\n")
+            read_all(data)
+        self.assertEqual(client.read_reply().line, CLOSING)
+        self.assertEqual(client.read_reply().line, AUTH_OK)
+        client.sock = client_context().wrap_socket(client.sock)
+        self.assert_usable(client)
+        self.assertEqual(self.read("f.bin"), content)
+
     def test_a_failed_control_handshake_is_answered_in_plain_text(self):
         client = self.client()
         self.assertEqual(client.command("AUTH TLS").line, AUTH_OK)
