@@ -251,6 +251,35 @@ class FtpsTest(HomeFiles, unittest.TestCase):
                 self.assertEqual(sha256(self.read("up.bin")), sha256(content))
                 os.remove(os.path.join(self.home, "up.bin"))
 
+    def test_every_transfer_command_is_protected(self):
+        self.write("a.txt", b"first ")
+        client = self.protected_client()
+        session = client.sock.session
+        # (command, bytes the client sends, preliminary code, check after the final reply)
+        cases = [
+            ("NLST", None, 125, lambda got: self.assertIn(b"a.txt", got)),
+            ("MLSD", None, 125, lambda got: self.assertIn(b"type=file;", got)),
+            ("APPE a.txt", b"second", 150, lambda got: self.assertEqual(self.read("a.txt"),
+                                                                         b"first second")),
+            ("STOU", b"unique", 150, lambda got: self.assertIn(
+                b"unique", [self.read(n) for n in os.listdir(self.home)])),
+        ]
+        for command, upload, preliminary, check in cases:
+            with self.subTest(command=command):
+                raw = open_passive(client)
+                client.send_line(command)
+                self.assertEqual(client.read_reply().code, preliminary)
+                with client.tls_context.wrap_socket(raw, session=session) as data:
+                    self.assertTrue(data.session_reused)
+                    if upload is None:
+                        got = read_all(data)
+                    else:
+                        data.sendall(upload)
+                        data.unwrap()
+                        got = None
+                self.assertEqual(client.read_reply().line, CLOSING)
+                check(got)
+
     def test_auth_ssl_alone_protects_data(self):
         self.write("f.txt", b"protected")
         client = self.client()
