@@ -152,6 +152,7 @@ std::unique_ptr<TlsStream> TlsStream::Handshake(TcpSocket& socket, SSL_CTX* cont
     if (!options.session_tickets) SSL_set_num_tickets(ssl, 0);
   }
   if (options.read_ahead) SSL_set_read_ahead(ssl, 1);
+  stream->read_ahead_ = options.read_ahead;
 
   // SECURITY: a handshake has a time bound, so a silent peer cannot hold the connection.
   const auto deadline =
@@ -249,9 +250,10 @@ std::size_t TlsStream::Receive(void* buffer, std::size_t size) {
     }
     socket_.WaitForProgress(want_write ? POLLOUT : POLLIN);
   }
-  // More records that are already here go into the same buffer: one large write for the
-  // caller instead of one per record.
-  while (filled > 0 && filled < size) {
+  // On a bulk stream, more records that are already here go into the same buffer: one large
+  // write for the caller instead of one per record. (A control stream reads one record at a
+  // time: after REIN, the bytes behind it are plain text and must stay in the socket.)
+  while (read_ahead_ && filled > 0 && filled < size) {
     bool want_write = false;
     std::optional<std::size_t> got;
     try {

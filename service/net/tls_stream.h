@@ -43,10 +43,10 @@ class TlsStream : public ByteStream {
   TlsStream& operator=(const TlsStream&) = delete;
 
   void SendAll(const void* data, std::size_t size) override;
-  // Fills the buffer with every record that is available without waiting (after waiting for
-  // the first). A TCP end without close_notify counts as a clean end only at a record
-  // boundary; one inside a record, or a reset, throws SocketError (after the bytes before it
-  // have been returned).
+  // With read_ahead, fills the buffer with every record that is available without waiting
+  // (after waiting for the first); otherwise returns the data of one record. A TCP end without
+  // close_notify counts as a clean end only at a record boundary; one inside a record, or a reset,
+  // throws SocketError (after the bytes before it have been returned).
   std::size_t Receive(void* buffer, std::size_t size) override;
   std::optional<std::size_t> ReceiveNow(void* buffer, std::size_t size) override;
   TcpSocket* PlainSocket() override { return nullptr; }
@@ -71,6 +71,7 @@ class TlsStream : public ByteStream {
   TcpSocket& socket_;
   std::unique_ptr<Parts> parts_;  // the transport and its BIO method; outlive the session
   std::unique_ptr<SSL, SslDeleter> ssl_;
+  bool read_ahead_ = false;
   std::string failure_;  // a read failure met after bytes were returned; thrown next
 };
 

@@ -333,9 +333,13 @@ class FtpsTest(HomeFiles, unittest.TestCase):
         client = self.protected_client()
         plain = socket.socket(fileno=os.dup(client.sock.fileno()))
         client.sock.sendall(b"REIN\r\n")
+        # Plain text right behind the REIN record, before its reply: it must reach the server
+        # as a command, not be read into the ending TLS session.
+        plain.sendall(b"USER bob\r\n")
         client.sock = plain  # the reply comes in plain text; no TLS shutdown exchange
         self.assertEqual(client.read_reply().line, "220 Service ready for new user.")
-        login(client)
+        self.assertEqual(client.read_reply().line, "331 User name okay, need password.")
+        self.assertEqual(client.command("PASS pw").code, 230)
         # Data protection went back to clear; the auth mechanism stays, so PBSZ is accepted.
         with open_passive(client) as data:
             client.send_line("RETR f.txt")
