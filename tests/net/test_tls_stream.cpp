@@ -34,15 +34,20 @@ struct SslFree {
   void operator()(SSL* ssl) const { SSL_free(ssl); }
 };
 
-// A TLS client that runs its session through memory BIOs over a blocking socket, so a test
-// decides which bytes reach the server and how the connection ends.
+// The test's end of a TLS session (the client, or the server with server_role), run through
+// memory BIOs over a blocking socket, so a test decides which bytes reach the stream and how
+// the connection ends.
 class MemoryClient {
  public:
-  MemoryClient(SSL_CTX* ctx, int fd) : fd_(fd), ssl_(SSL_new(ctx)) {
+  MemoryClient(SSL_CTX* ctx, int fd, bool server_role = false) : fd_(fd), ssl_(SSL_new(ctx)) {
     in_ = BIO_new(BIO_s_mem());
     out_ = BIO_new(BIO_s_mem());
     SSL_set_bio(ssl_.get(), in_, out_);
-    SSL_set_connect_state(ssl_.get());
+    if (server_role) {
+      SSL_set_accept_state(ssl_.get());
+    } else {
+      SSL_set_connect_state(ssl_.get());
+    }
   }
 
   // Runs the handshake to its end; false when it failed.
@@ -79,6 +84,22 @@ class MemoryClient {
     return true;
   }
   SSL* Ssl() const { return ssl_.get(); }
+
+  // Asks for a new handshake and exchanges records until it has completed (true) or failed.
+  bool Renegotiate() {
+    if (SSL_renegotiate(ssl_.get()) != 1) return false;
+    SSL_do_handshake(ssl_.get());
+    Flush();
+    for (int round = 0; round < 20; ++round) {
+      char buffer[64];
+      const int result = SSL_read(ssl_.get(), buffer, sizeof buffer);
+      Flush();
+      if (!SSL_renegotiate_pending(ssl_.get())) return true;
+      if (result <= 0 && SSL_get_error(ssl_.get(), result) != SSL_ERROR_WANT_READ) return false;
+      if (!Pull()) return false;
+    }
+    return false;
+  }
 
  private:
   std::string Pending() {
@@ -279,23 +300,49 @@ TEST_F(TlsStreamTest, StopWakesABlockedHandshake) {
   EXPECT_THROW(handshake.get(), SocketError);
 }
 
-TEST_F(TlsStreamTest, RenegotiationIsRefused) {
-  SSL_CTX_set_max_proto_version(client_ctx_.get(), TLS1_2_VERSION);
-  MemoryClient client(client_ctx_.get(), client_fd_.Get());
-  std::unique_ptr<TlsStream> stream = Connect(client);
+// The peer asks for a new handshake over an established TLS 1.2 session; the stream refuses it
+// in both roles (the server role is also refused by the library's own default).
+class TlsStreamRenegotiationTest : public TlsStreamTest,
+                                   public ::testing::WithParamInterface<TlsRole> {};
+
+TEST_P(TlsStreamRenegotiationTest, RenegotiationIsRefused) {
+  const bool stream_is_client = GetParam() == TlsRole::Client;
+  std::unique_ptr<SSL_CTX, CtxFree> peer_ctx(
+      SSL_CTX_new(stream_is_client ? TLS_server_method() : TLS_client_method()));
+  SSL_CTX_set_max_proto_version(peer_ctx.get(), TLS1_2_VERSION);
+  SSL_CTX_set_verify(peer_ctx.get(), SSL_VERIFY_NONE, nullptr);
+  if (stream_is_client) {
+    ASSERT_EQ(
+        SSL_CTX_use_certificate_file(peer_ctx.get(), dir_->File("c.pem").c_str(), SSL_FILETYPE_PEM),
+        1);
+    ASSERT_EQ(
+        SSL_CTX_use_PrivateKey_file(peer_ctx.get(), dir_->File("k.pem").c_str(), SSL_FILETYPE_PEM),
+        1);
+  }
+  MemoryClient peer(peer_ctx.get(), client_fd_.Get(), stream_is_client);
+  TlsStreamOptions options;
+  options.role = GetParam();
+  std::unique_ptr<TlsStream> stream = Connect(peer, options);
+  ASSERT_TRUE(stream);
   auto reader = std::async(std::launch::async, [&] {
     char buffer[64];
     return stream->Receive(buffer, sizeof buffer);
   });
-  ASSERT_EQ(SSL_renegotiate(client.Ssl()), 1);
-  EXPECT_FALSE(client.Handshake());  // the server answers no_renegotiation
+  EXPECT_FALSE(peer.Renegotiate());  // the stream answers no_renegotiation
   client_fd_.Reset();
-  ASSERT_EQ(reader.wait_for(10s), std::future_status::ready);
+  ASSERT_EQ(reader.wait_for(15s), std::future_status::ready);
   try {
     EXPECT_EQ(reader.get(), 0u);
   } catch (const SocketError&) {
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Roles, TlsStreamRenegotiationTest,
+                         ::testing::Values(TlsRole::Server, TlsRole::Client),
+                         [](const ::testing::TestParamInfo<TlsRole>& info) {
+                           return info.param == TlsRole::Client ? "StreamIsClient"
+                                                                : "StreamIsServer";
+                         });
 
 }  // namespace
 }  // namespace corvane
