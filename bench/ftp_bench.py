@@ -9,12 +9,16 @@ size and then deleted (with a sync, so every run starts alike). Prints the media
 run, 1 MiB = 1,048,576 bytes).
 
 With --compare the same runs go against vsftpd when it is installed (--install-vsftpd tries
-apt-get first), serving the same directory anonymously. Not a test: nothing here decides
-success beyond the byte counts.
+apt-get first), serving the same directory anonymously. With --tls every transfer is protected
+(explicit FTPS: curl --ssl-reqd, PROT P), vsftpd is given the same certificate and forced to
+TLS for logins and data, and the rate one core encrypts AES-256-GCM in 16 KiB blocks
+(openssl speed) is printed as the reference. Not a test: nothing here decides success beyond
+the byte counts.
 """
 
 import argparse
 import os
+import re
 import shutil
 import signal
 import statistics
@@ -39,9 +43,13 @@ def make_payload(path, size_mib):
         os.fsync(out.fileno())  # so its write-back does not run during the first transfers
 
 
+# Extra curl options of every run: ["--ssl-reqd", "-k"] with --tls.
+CURL_OPTIONS = []
+
+
 def curl(args):
     result = subprocess.run(["curl", "--silent", "--show-error", "--max-time",
-                             str(CURL_TIME_LIMIT), *args],
+                             str(CURL_TIME_LIMIT), *CURL_OPTIONS, *args],
                             check=True, capture_output=True, text=True,
                             timeout=CURL_TIME_LIMIT + 30)
     speed, size = result.stdout.split()
@@ -97,7 +105,25 @@ def find_vsftpd(install):
                                       else None)
 
 
-def run_vsftpd(vsftpd, work_dir, data_dir, payload_size, runs, active):
+def one_core_aes_gcm():
+    """MiB/s that one core encrypts with AES-256-GCM in 16 KiB blocks (openssl speed)."""
+    result = subprocess.run(["openssl", "speed", "-evp", "aes-256-gcm", "-bytes", "16384",
+                             "-seconds", "3"], capture_output=True, text=True, timeout=120)
+    match = re.search(r"^AES-256-GCM\s+([\d.]+)k", result.stdout, re.M | re.I)
+    if not match:
+        return None
+    return float(match.group(1)) * 1000 / MIB  # openssl prints thousands of bytes per second
+
+
+def vsftpd_tls_lines(work_dir):
+    cert, key = ftp_harness.certificate_pair()
+    return ["ssl_enable=YES", "rsa_cert_file=%s" % cert, "rsa_private_key_file=%s" % key,
+            "allow_anon_ssl=YES", "force_anon_logins_ssl=YES", "force_anon_data_ssl=YES",
+            "ssl_tlsv1=YES", "ssl_sslv2=NO", "ssl_sslv3=NO", "require_ssl_reuse=NO",
+            "ssl_ciphers=HIGH"]
+
+
+def run_vsftpd(vsftpd, work_dir, data_dir, payload_size, runs, active, tls=False):
     empty = os.path.join(work_dir, "vsftpd-empty")
     os.mkdir(empty, 0o755)
     port = ftp_harness.free_port()
@@ -109,7 +135,7 @@ def run_vsftpd(vsftpd, work_dir, data_dir, payload_size, runs, active):
             "anon_root=%s" % data_dir, "write_enable=YES", "anon_upload_enable=YES",
             "anon_other_write_enable=YES", "anon_umask=022", "seccomp_sandbox=NO",
             "secure_chroot_dir=%s" % empty, "xferlog_enable=NO", "connect_from_port_20=NO",
-            "pasv_enable=YES", ""]))
+            "pasv_enable=YES", *(vsftpd_tls_lines(work_dir) if tls else []), ""]))
     process = subprocess.Popen([vsftpd, config], stdin=subprocess.DEVNULL)
     try:
         deadline = time.monotonic() + 10
@@ -134,6 +160,8 @@ def main():
     parser.add_argument("--size-mib", type=int, default=1024)
     add_build_options(parser)
     parser.add_argument("--active", action="store_true", help="active mode (curl -P -)")
+    parser.add_argument("--tls", action="store_true",
+                        help="protected control and data connections (curl --ssl-reqd)")
     parser.add_argument("--compare", action="store_true", help="also measure vsftpd")
     parser.add_argument("--install-vsftpd", action="store_true",
                         help="with --compare: apt-get install vsftpd when it is missing")
@@ -141,6 +169,8 @@ def main():
                         help="where the payload is made (default: the system's temp directory)")
     args = parser.parse_args()
 
+    if args.tls:
+        CURL_OPTIONS.extend(["--ssl-reqd", "-k"])
     binary = server_binary(args)
     work_dir = tempfile.mkdtemp(prefix="corvane-bench-", dir=args.work_dir)
     try:
@@ -152,8 +182,13 @@ def main():
         os.chmod(upload_dir, 0o777)
         make_payload(os.path.join(data_dir, "big.bin"), args.size_mib)
         payload_size = args.size_mib * MIB
-        print("payload %d MiB, %d runs per direction, %s mode, curl over 127.0.0.1"
-              % (args.size_mib, args.runs, "active" if args.active else "passive"))
+        print("payload %d MiB, %d runs per direction, %s mode, %s, curl over 127.0.0.1"
+              % (args.size_mib, args.runs, "active" if args.active else "passive",
+                 "FTPS (PROT P)" if args.tls else "plain FTP"))
+        if args.tls:
+            core = one_core_aes_gcm()
+            print("one core, AES-256-GCM, 16 KiB blocks: %s"
+                  % ("%.1f MiB/s" % core if core else "unknown"))
 
         retr, stor = run_corvane(binary, data_dir, payload_size, args.runs, args.active)
         report("Corvane", "RETR", retr)
@@ -165,7 +200,7 @@ def main():
                 print("vsftpd        not installed; no comparison")
             else:
                 retr, stor = run_vsftpd(vsftpd, work_dir, data_dir, payload_size, args.runs,
-                                        args.active)
+                                        args.active, args.tls)
                 report("vsftpd", "RETR", retr)
                 report("vsftpd", "STOR", stor)
     finally:

@@ -24,6 +24,7 @@ TFTPServer::TFTPServer(std::string program_directory)
     engine_ = std::make_unique<TFtpEngine>();
     tls_ = std::make_unique<TTlsServerHandler>();
     engine_->PrepareIoHandler = [this] { tls_->Prepare(); };
+    engine_->TlsHandler = tls_.get();
     engine_->UseTLS = TUseTLS::utUseExplicitTLS;
     // The greeting goes out as 220: clients refuse a connection greeted with 200.
     engine_->Greeting.Clear();
@@ -74,9 +75,7 @@ void TFTPServer::AttachEngineHandlers() {
   engine.OnRenameFile = [this](TFtpContext& c, const std::string& from, const std::string& to) {
     OnRenameFile(c, from, to);
   };
-  engine.OnMakeDirectory = [this](TFtpContext& c, const std::string& p) {
-    OnMakeDirectory(c, p);
-  };
+  engine.OnMakeDirectory = [this](TFtpContext& c, const std::string& p) { OnMakeDirectory(c, p); };
   engine.OnRemoveDirectory = [this](TFtpContext& c, const std::string& p) {
     OnRemoveDirectory(c, p);
   };

@@ -49,6 +49,7 @@ void CmdPass(TCommand& command) {
 void CmdRein(TCommand& command) {
   TFtpContext& context = command.Context();
   context.Reinitialize();
+  command.Session().StopTls();  // no shutdown exchange; the reply goes out in plain text
   command.Reply.SetReply(220, "Service ready for new user.");
 }
 

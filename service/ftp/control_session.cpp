@@ -4,7 +4,10 @@
 #include "service/ftp/ftp_command.h"
 #include "service/ftp/ftp_engine.h"
 #include "service/ftp/text_encoding.h"
+#include "service/net/byte_stream.h"
 #include "service/net/tcp_socket.h"
+#include "service/net/tls_server_handler.h"
+#include "service/net/tls_stream.h"
 
 namespace corvane {
 namespace {
@@ -19,6 +22,7 @@ constexpr std::size_t kMaxQueuedLines = 1024;
 ControlSession::ControlSession(TFtpEngine& engine, TcpSocket& socket)
     : engine_(engine),
       socket_(socket),
+      stream_(std::make_unique<PlainStream>(socket)),
       context_(engine.ContextClass ? engine.ContextClass() : std::make_unique<TFtpContext>()),
       reader_([this](const std::string& answer) { WriteBytes(answer); }) {
   context_->session_ = this;
@@ -54,7 +58,24 @@ void ControlSession::WriteReply(const TFtpReply& reply) {
 
 void ControlSession::WriteBytes(const std::string& bytes) {
   if (closed_) return;
-  socket_.SendAll(bytes);
+  stream_->SendAll(bytes.data(), bytes.size());
+}
+
+void ControlSession::StartTls() {
+  // SECURITY: bytes sent behind AUTH before the handshake were never protected; running them
+  // as commands afterwards would let anyone on the path inject commands into the session.
+  input_.clear();
+  input_offset_ = 0;
+  queued_.clear();  // lines that arrived during a transfer, behind AUTH
+  SSL_CTX* context = engine_.TlsHandler ? engine_.TlsHandler->Context() : nullptr;
+  stream_ = TlsStream::Handshake(socket_, context, TlsStreamOptions{});
+  protected_ = true;
+}
+
+void ControlSession::StopTls() {
+  if (!protected_) return;
+  stream_ = std::make_unique<PlainStream>(socket_);
+  protected_ = false;
 }
 
 void ControlSession::Disconnect() {
@@ -83,18 +104,22 @@ std::optional<TelnetLineReader::Line> ControlSession::ReadLine(bool wait) {
     input_offset_ = 0;
     if (closed_) return std::nullopt;
     // Without waiting, read at most once and only what is already there.
-    if (!wait && (received || socket_.WaitReadable(0) != TcpSocket::WaitResult::Ready))
-      return std::nullopt;
+    if (!wait && received) return std::nullopt;
     input_.resize(kReadSize);
-    std::size_t got = 0;
+    std::optional<std::size_t> got = 0;
     try {
-      got = socket_.Receive(input_.data(), input_.size());
+      got = wait ? stream_->Receive(input_.data(), input_.size())
+                 : stream_->ReceiveNow(input_.data(), input_.size());
     } catch (const SocketError&) {
       got = 0;
     }
-    input_.resize(got);
+    if (!got) {
+      input_.clear();
+      return std::nullopt;
+    }
+    input_.resize(*got);
     received = true;
-    if (got == 0) {
+    if (*got == 0) {
       closed_ = true;
       return std::nullopt;
     }

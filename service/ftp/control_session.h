@@ -11,6 +11,7 @@
 
 namespace corvane {
 
+class ByteStream;
 class TFtpEngine;
 class TcpSocket;
 struct TCommandHandler;
@@ -31,6 +32,17 @@ class ControlSession {
   TFtpEngine& Engine() const { return engine_; }
   TFtpContext& Context() const { return *context_; }
   TcpSocket& Socket() const { return socket_; }
+
+  // Whether the control connection runs through TLS.
+  bool Protected() const { return protected_; }
+  // Runs the server side of the TLS handshake on the control connection (after the 234 reply
+  // has gone out); from then on every reply and command passes through the session. Input
+  // that arrived behind the AUTH line before the handshake is discarded, queued lines too. Throws
+  // TlsError when the handshake fails (the connection stays in plain text) and SocketError when
+  // stopped.
+  void StartTls();
+  // Back to plain text without a TLS shutdown exchange (REIN).
+  void StopTls();
 
   // Writes a reply at once, encoded with the connection's encoding.
   void WriteReply(const TFtpReply& reply);
@@ -64,6 +76,8 @@ class ControlSession {
 
   TFtpEngine& engine_;
   TcpSocket& socket_;
+  std::unique_ptr<ByteStream> stream_;  // plain, or TLS after AUTH
+  bool protected_ = false;
   std::unique_ptr<TFtpContext> context_;
   TelnetLineReader reader_;
   std::string input_;  // received bytes not yet fed to the reader

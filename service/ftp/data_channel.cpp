@@ -7,28 +7,14 @@
 #include "service/ftp/ftp_context.h"
 #include "service/ftp/ftp_engine.h"
 #include "service/net/throttler.h"
+#include "service/net/tls_server_handler.h"
+#include "service/net/tls_stream.h"
 
 namespace corvane {
 namespace {
 
 // How long an active data connection may take to connect.
 constexpr int kConnectTimeoutMs = 60000;
-
-class TPlainDataIo : public TDataIo {
- public:
-  explicit TPlainDataIo(TcpSocket socket) : socket_(std::move(socket)) {}
-
-  void SendAll(const void* data, std::size_t size) override { socket_.SendAll(data, size); }
-  std::size_t Receive(void* buffer, std::size_t size) override {
-    return socket_.Receive(buffer, size);
-  }
-  TcpSocket* PlainSocket() override { return &socket_; }
-  void Shutdown() override { socket_.Shutdown(); }
-  void Close() override { socket_.Close(); }
-
- private:
-  TcpSocket socket_;
-};
 
 }  // namespace
 
@@ -63,7 +49,7 @@ void TDataChannel::Listen(const Endpoint& local, std::uint16_t port_min, std::ui
 }
 
 bool TDataChannel::Open(bool tls_client_role) {
-  TcpSocket socket;
+  TcpSocket& socket = socket_;
   try {
     socket = Passive() ? AcceptPassive(FServer.PassiveAcceptTimeoutMs)
                        : ConnectActive(std::get<Endpoint>(FDataChannel));
@@ -87,10 +73,17 @@ bool TDataChannel::Open(bool tls_client_role) {
   socket.SetProgressLimit(FServer.DataProgressTimeoutMs);
   try {
     if (FNegotiateTLS) {
-      if (!TlsHandshake) throw std::runtime_error("TLS is not available on data connections.");
-      io_ = TlsHandshake(std::move(socket), tls_client_role || FTlsClientRole);
+      TlsStreamOptions options;
+      options.role = tls_client_role || FTlsClientRole ? TlsRole::Client : TlsRole::Server;
+      // Tickets belong on the control connection, where clients read them; one left unread on
+      // a data connection makes the client's close a reset that can destroy an upload's tail.
+      options.session_tickets = false;
+      options.read_ahead = true;
+      // One context for the listener: clients resume the control connection's session here.
+      SSL_CTX* context = FServer.TlsHandler ? FServer.TlsHandler->Context() : nullptr;
+      io_ = TlsStream::Handshake(socket_, context, options);
     } else {
-      io_ = std::make_unique<TPlainDataIo>(std::move(socket));
+      io_ = std::make_unique<PlainStream>(socket_);
     }
   } catch (const std::exception&) {
     return FailOpen();
@@ -100,6 +93,7 @@ bool TDataChannel::Open(bool tls_client_role) {
 
 bool TDataChannel::FailOpen() {
   io_.reset();
+  socket_.Close();
   FControlContext.Session().WriteReply(FErrorReply);
   return false;
 }
@@ -136,12 +130,20 @@ TcpSocket TDataChannel::ConnectActive(const Endpoint& remote) {
 void TDataChannel::Stop() {
   FStopped = true;
   if (Passive()) std::get<TPassiveListener>(FDataChannel).Close();
-  if (io_) io_->Shutdown();
+  socket_.Shutdown();
 }
 
-void TDataChannel::CloseConnection() {
+void TDataChannel::CloseConnection(bool clean) {
   if (Passive()) std::get<TPassiveListener>(FDataChannel).Close();
-  if (io_) io_->Close();
+  if (io_ && clean && !FStopped && !io_->PlainSocket()) {
+    io_->Finish();
+    // What the peer still sends (its close_notify, or the session tickets a TLS server sends
+    // to the server in the client role) is read and dropped: closing over unread bytes would
+    // reset the connection and could destroy data the peer has not read yet.
+    socket_.FinishSending();
+  }
+  io_.reset();
+  socket_.Close();
 }
 
 void DiscardDataChannel(TFtpContext& context) {

@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
-#include <functional>
 #include <memory>
 #include <string>
 #include <variant>
@@ -12,6 +11,7 @@
 #include "service/ftp/ftp_reply.h"
 #include "service/ftp/list_output.h"
 #include "service/ftp/passive_listener.h"
+#include "service/net/byte_stream.h"
 #include "service/net/endpoint.h"
 #include "service/net/tcp_socket.h"
 
@@ -23,29 +23,6 @@ class TFtpEngine;
 class TThrottler;
 
 enum class TFtpOperation { ftpRetr, ftpStor };
-
-// The byte path of an open data connection: the plain TCP socket, or a TLS session that the
-// handshake hook has put over it.
-class TDataIo {
- public:
-  virtual ~TDataIo() = default;
-  // Sends every byte; throws on failure.
-  virtual void SendAll(const void* data, std::size_t size) = 0;
-  // Blocks until something arrives; returns 0 when the peer has closed. Throws on failure.
-  virtual std::size_t Receive(void* buffer, std::size_t size) = 0;
-  // The socket when bytes go out unchanged (so sendfile(2) may be used), else nullptr.
-  virtual TcpSocket* PlainSocket() = 0;
-  // Wakes any thread blocked on the connection; the connection is unusable afterwards.
-  virtual void Shutdown() = 0;
-  // Ends the connection in order. Never throws.
-  virtual void Close() = 0;
-};
-
-// Runs the TLS handshake on a data connection that has just been opened and returns the
-// protected byte path; throws when the handshake fails. client_role: the server plays the
-// TLS client.
-using TDataTlsHandshake =
-    std::function<std::unique_ptr<TDataIo>(TcpSocket socket, bool client_role)>;
 
 // What a transfer moves: a file stream or the lines of a listing.
 using TDataPayload = std::variant<std::monostate, std::unique_ptr<FileStream>, TListingText>;
@@ -83,8 +60,6 @@ class TDataChannel {
   bool FTlsClientRole = false;
   // Bits per second for the throttle of an active connection; 0: unthrottled.
   std::int32_t FBandWidth = 0;
-  // Where the TLS handshake is put between opening and the first byte (used when FNegotiateTLS).
-  TDataTlsHandshake TlsHandshake;
 
   bool Passive() const { return FDataChannel.index() == 0; }
   // The bound address of a passive channel.
@@ -100,18 +75,22 @@ class TDataChannel {
   void Listen(const Endpoint& local, std::uint16_t port_min, std::uint16_t port_max);
 
   // Opens the data connection: accepts the one passive connection or connects the active one,
-  // then runs the TLS handshake when FNegotiateTLS. Returns false when no connection could be
-  // used; the command's one final reply has then been written: the error reply (426) when the
-  // connection failed, or 504 when a passive connection came from a foreign address (that
-  // connection closed and FDataPortDenied set).
+  // then runs the TLS handshake on the listener's context when FNegotiateTLS (as TLS client
+  // when tls_client_role or FTlsClientRole, else as TLS server, without session tickets).
+  // Returns false when no connection could be used; the command's one final reply has then
+  // been written: the error reply (426) when the connection or its handshake failed, or 504
+  // when a passive connection came from a foreign address (that connection closed and
+  // FDataPortDenied set).
   bool Open(bool tls_client_role);
   // The open connection's byte path; only after a successful Open.
-  TDataIo& Io() { return *io_; }
+  ByteStream& Io() { return *io_; }
 
   // Marks the channel stopped and closes its listener or connection (ABOR, replacement).
   void Stop();
-  // Closes the data connection in order after a transfer. Never throws.
-  void CloseConnection();
+  // Closes the data connection after a transfer; clean: the transfer completed, so a protected
+  // stream is ended with close_notify (never after a failure, which the peer must not take for
+  // a complete file). Never throws.
+  void CloseConnection(bool clean);
 
  private:
   TcpSocket AcceptPassive(int timeout_ms);
@@ -120,7 +99,8 @@ class TDataChannel {
   bool FailOpen();
 
   std::unique_ptr<TThrottler> intercept_;
-  std::unique_ptr<TDataIo> io_;
+  TcpSocket socket_;                // the open data connection
+  std::unique_ptr<ByteStream> io_;  // over socket_; goes first
 };
 
 // Stops and frees the context's data channel, if any.

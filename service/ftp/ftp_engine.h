@@ -14,6 +14,7 @@ namespace corvane {
 
 class FileStream;
 class TListOutput;
+class TTlsServerHandler;
 
 enum class TUseTLS { utNoTLSSupport, utUseImplicitTLS, utUseRequireTLS, utUseExplicitTLS };
 enum class TDirFormat { ftpdfDOS, ftpdfUnix, ftpdfEPLF, ftpdfCustom, ftpdfOSDependent };
@@ -69,6 +70,8 @@ class TFtpEngine {
       OnListDirectory;
   // Prepares the I/O handler (builds the TLS context) when the listener is activated.
   std::function<void()> PrepareIoHandler;
+  // The TLS context holder shared by the control and data connections; null: no TLS.
+  const TTlsServerHandler* TlsHandler = nullptr;
 
   // The four command tables, filled by the constructor.
   TCommandTable& CommandHandlers() { return main_table_; }

@@ -13,6 +13,8 @@
 namespace corvane {
 namespace {
 
+// Protected downloads read blocks of whole 16 KiB records, so every record goes out full.
+constexpr std::size_t kProtectedBlockSize = 16 * 16384;
 // Uploads are read in large buffers and written straight to the file.
 constexpr std::size_t kReceiveBufferSize = 256 * 1024;
 // A listing goes out in pieces of this size when it is not throttled.
@@ -31,7 +33,7 @@ class ChannelRelease {
 };
 
 // Sends a buffer in pieces, pausing after each when the connection is throttled.
-void SendThrottled(TDataIo& io, TThrottler* throttle, const char* data, std::size_t size) {
+void SendThrottled(ByteStream& io, TThrottler* throttle, const char* data, std::size_t size) {
   while (size > 0) {
     const std::size_t piece = throttle ? std::min(size, kTransferPieceSize) : size;
     io.SendAll(data, piece);
@@ -56,14 +58,14 @@ void SendStream(TDataChannel& channel, FileStream& stream, ControlSession& sessi
   long long position = stream.Position();
   if (position < 0) throw std::runtime_error("Invalid restart position.");
   const long long size = stream.Size();
-  TDataIo& io = channel.Io();
+  ByteStream& io = channel.Io();
   TThrottler* throttle = channel.Intercept();
   // Plain, unthrottled downloads go from the file to the socket inside the kernel.
   TcpSocket* plain = throttle ? nullptr : io.PlainSocket();
-  std::vector<char> buffer(plain ? 0 : kTransferBlockSize);
+  const std::size_t block_size = plain || throttle ? kTransferBlockSize : kProtectedBlockSize;
+  std::vector<char> buffer(plain ? 0 : block_size);
   while (position < size && !channel.FStopped) {
-    const auto block =
-        static_cast<std::size_t>(std::min<long long>(size - position, kTransferBlockSize));
+    const auto block = static_cast<std::size_t>(std::min<long long>(size - position, block_size));
     std::size_t sent = 0;
     if (plain) {
       while (sent < block) {
@@ -86,7 +88,7 @@ void SendStream(TDataChannel& channel, FileStream& stream, ControlSession& sessi
 // Sends a listing's text in large pieces; after each piece that passed a polling point (other
 // than the very end), polls the control connection once for all the points it passed.
 void SendListing(TDataChannel& channel, const TListingText& text, ControlSession& session) {
-  TDataIo& io = channel.Io();
+  ByteStream& io = channel.Io();
   TThrottler* throttle = channel.Intercept();
   const std::size_t piece = throttle ? kTransferPieceSize : kListingPieceSize;
   const std::size_t size = text.bytes.size();
@@ -113,7 +115,7 @@ bool ReceiveStream(TDataChannel& channel, FileStream& stream) {
   const long long start = stream.Position();
   if (start < 0) throw std::runtime_error("Invalid restart position.");
   if (channel.FCutAtStart && stream.Size() > start) stream.SetSize(start);
-  TDataIo& io = channel.Io();
+  ByteStream& io = channel.Io();
   TThrottler* throttle = channel.Intercept();
   std::vector<char> buffer(throttle ? kTransferPieceSize : kReceiveBufferSize);
   while (!channel.FStopped) {
@@ -173,7 +175,7 @@ void RunTransfer(TCommand& command, bool tls_client_role) {
     } catch (const std::exception&) {
       moved = false;
     }
-    channel.CloseConnection();
+    channel.CloseConnection(moved);
     channel.FReply = moved ? channel.FOKReply : channel.FErrorReply;
     final_reply = channel.FReply;
     // The channel and the payload go before the final reply, so that the file is closed when

@@ -96,12 +96,13 @@ class TcpSocket {
   Endpoint LocalEndpoint() const;
   Endpoint PeerEndpoint() const;
 
+  // Waits for poll events on the socket for what a call that waits without a limit allows
+  // (also for a layer above, such as TLS): returns when ready, throws SocketError when
+  // stopped or when the progress limit passes.
+  void WaitForProgress(short events) const;
+
  private:
   WaitResult Wait(short events, int timeout_ms) const;
-
-  // Waits for events on the socket for what a call that waits without a limit allows: ready,
-  // or throws SocketError when stopped or when the progress limit passes.
-  void WaitForProgress(short events) const;
 
   UniqueFd fd_;
   const StopSignal* stop_ = nullptr;

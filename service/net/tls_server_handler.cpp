@@ -23,8 +23,10 @@ int EmptyPassPhrase(char* /*buffer*/, int /*size*/, int /*rwflag*/, void* /*user
   throw std::runtime_error(std::string(message) + "\r\n" + text);
 }
 
+// The negotiating method in both roles: the server plays the TLS client on the data
+// connections of SSCN and CPSV.
 const SSL_METHOD* ServerMethod(const std::string& method) {
-  if (method == "SSLv23") return TLS_server_method();
+  if (method == "SSLv23") return TLS_method();
   return nullptr;
 }
 
@@ -43,6 +45,10 @@ void TTlsServerHandler::Prepare() {
   SSL_CTX* ctx = context.get();
 
   SSL_CTX_set_mode(ctx, SSL_MODE_AUTO_RETRY);
+  // An idle session holds no record buffers, so idle protected connections stay cheap.
+  SSL_CTX_set_mode(ctx, SSL_MODE_RELEASE_BUFFERS);
+  // SECURITY: renegotiation is refused; a client cannot restart the handshake mid-stream.
+  SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION);
   SSL_CTX_set_default_passwd_cb(ctx, EmptyPassPhrase);
   SSL_CTX_set_default_verify_paths(ctx);
 

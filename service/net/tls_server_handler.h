@@ -16,7 +16,8 @@ struct TlsServerOptions {
   std::string key_file;               // PEM, without a pass phrase
 };
 
-// Owns the server-side SSL_CTX that every connection of the FTP listener shares. Prepare()
+// Owns the SSL_CTX that every connection of the FTP listener shares, control and data alike,
+// so data connections can resume the control connection's session. It serves both roles. Prepare()
 // builds it once at activation; afterwards it is only read, from any thread.
 class TTlsServerHandler {
  public:
