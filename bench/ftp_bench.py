@@ -10,15 +10,16 @@ run, 1 MiB = 1,048,576 bytes).
 
 With --compare the same runs go against vsftpd when it is installed (--install-vsftpd tries
 apt-get first), serving the same directory anonymously. With --tls every transfer is protected
-(explicit FTPS: curl --ssl-reqd, PROT P), vsftpd is given the same certificate and forced to
-TLS for logins and data, and the rate one core encrypts AES-256-GCM in 16 KiB blocks
-(openssl speed) is printed as the reference. Not a test: nothing here decides success beyond
-the byte counts.
+(explicit FTPS: curl --ssl-reqd, PROT P) and vsftpd is given the same certificate and forced
+to TLS for logins and data. In the same run it measures the machine's limits
+(machine_limits.py): sendfile of the payload to a discarding reader over loopback for RETR,
+write(2) of the payload into a new file for STOR, and with --tls the rate one core encrypts
+AES-256-GCM in 16 KiB blocks (openssl speed); each median is printed as a share of its limit.
+Not a test: nothing here decides success beyond the byte counts.
 """
 
 import argparse
 import os
-import re
 import shutil
 import signal
 import statistics
@@ -29,6 +30,7 @@ import time
 from bench_build import add_build_options, server_binary  # also makes ftp_harness importable
 
 import ftp_harness  # noqa: E402  (the integration tests' staging helpers)
+import machine_limits  # noqa: E402
 
 USER, PASSWORD = "bench", "bench-pw"
 MIB = 1024 * 1024
@@ -79,10 +81,29 @@ def measure(base_url, data_dir, payload_size, runs, active):
     return retr, stor
 
 
-def report(server, direction, speeds):
-    print("%-8s %-4s median %8.1f MiB/s  best %8.1f MiB/s  runs: %s"
-          % (server, direction, statistics.median(speeds), max(speeds),
+def report(server, direction, speeds, limit=None):
+    median = statistics.median(speeds)
+    share = "  %5.1f %% of the limit" % (100 * median / limit) if limit else ""
+    print("%-8s %-4s median %8.1f MiB/s  best %8.1f MiB/s%s  runs: %s"
+          % (server, direction, median, max(speeds), share,
              " ".join("%.1f" % s for s in speeds)))
+
+
+def measure_limits(data_dir, runs, tls):
+    """The machine's limits for each direction, measured now: the best of runs, since a limit
+    is what the machine can do and single runs here vary widely."""
+    payload = os.path.join(data_dir, "big.bin")
+    if tls:
+        core = machine_limits.cipher_limit("aes-256-gcm")
+        print("limit    one core encrypts AES-256-GCM (16 KiB blocks): %s"
+              % ("%.1f MiB/s" % core if core else "unknown"))
+        return {"RETR": core, "STOR": core}
+    sendfile = max(machine_limits.sendfile_limit(payload) for _ in range(runs))
+    write = max(machine_limits.write_limit(payload, os.path.join(data_dir, "upload"))
+                for _ in range(runs))
+    print("limit    RETR: sendfile to a discarding reader over loopback  %8.1f MiB/s" % sendfile)
+    print("limit    STOR: write(2) of the bytes into a new file          %8.1f MiB/s" % write)
+    return {"RETR": sendfile, "STOR": write}
 
 
 def run_corvane(binary, data_dir, payload_size, runs, active):
@@ -103,16 +124,6 @@ def find_vsftpd(install):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
     return shutil.which("vsftpd") or ("/usr/sbin/vsftpd" if os.path.exists("/usr/sbin/vsftpd")
                                       else None)
-
-
-def one_core_aes_gcm():
-    """MiB/s that one core encrypts with AES-256-GCM in 16 KiB blocks (openssl speed)."""
-    result = subprocess.run(["openssl", "speed", "-evp", "aes-256-gcm", "-bytes", "16384",
-                             "-seconds", "3"], capture_output=True, text=True, timeout=120)
-    match = re.search(r"^AES-256-GCM\s+([\d.]+)k", result.stdout, re.M | re.I)
-    if not match:
-        return None
-    return float(match.group(1)) * 1000 / MIB  # openssl prints thousands of bytes per second
 
 
 def vsftpd_tls_lines(work_dir):
@@ -185,14 +196,10 @@ def main():
         print("payload %d MiB, %d runs per direction, %s mode, %s, curl over 127.0.0.1"
               % (args.size_mib, args.runs, "active" if args.active else "passive",
                  "FTPS (PROT P)" if args.tls else "plain FTP"))
-        if args.tls:
-            core = one_core_aes_gcm()
-            print("one core, AES-256-GCM, 16 KiB blocks: %s"
-                  % ("%.1f MiB/s" % core if core else "unknown"))
-
+        limits = measure_limits(data_dir, args.runs, args.tls)
         retr, stor = run_corvane(binary, data_dir, payload_size, args.runs, args.active)
-        report("Corvane", "RETR", retr)
-        report("Corvane", "STOR", stor)
+        report("Corvane", "RETR", retr, limits["RETR"])
+        report("Corvane", "STOR", stor, limits["STOR"])
 
         if args.compare:
             vsftpd = find_vsftpd(args.install_vsftpd)
@@ -201,8 +208,8 @@ def main():
             else:
                 retr, stor = run_vsftpd(vsftpd, work_dir, data_dir, payload_size, args.runs,
                                         args.active, args.tls)
-                report("vsftpd", "RETR", retr)
-                report("vsftpd", "STOR", stor)
+                report("vsftpd", "RETR", retr, limits["RETR"])
+                report("vsftpd", "STOR", stor, limits["STOR"])
     finally:
         shutil.rmtree(work_dir, ignore_errors=True)
 
