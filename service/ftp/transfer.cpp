@@ -1,6 +1,7 @@
 #include "service/ftp/transfer.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/file_stream.h"
@@ -107,6 +108,26 @@ void SendListing(TDataChannel& channel, const TListingText& text, ControlSession
   }
 }
 
+// Plain, unthrottled uploads go from the socket into the file inside the kernel. Returns false
+// when the file could not take the bytes.
+bool SpliceStream(TDataChannel& channel, TcpSocket& socket, const SplicePipe& pipe,
+                  FileStream& stream) {
+  long long position = stream.Position();
+  try {
+    while (!channel.FStopped) {
+      if (socket.SpliceToFile(stream.Fd(), &position, pipe, kReceiveBufferSize) == 0) break;
+    }
+  } catch (const SocketError&) {
+    stream.Seek(position);
+    throw;
+  } catch (const std::runtime_error&) {
+    stream.Seek(position);
+    return false;  // a full disk, for one: the transfer ends here
+  }
+  stream.Seek(position);
+  return true;
+}
+
 // Receives until the client closes the data connection in order, writing each piece as it
 // arrives, so the file is always a prefix of what the client sent and its size never runs
 // ahead of the data. Returns false when the file could not be written; throws when the
@@ -117,6 +138,15 @@ bool ReceiveStream(TDataChannel& channel, FileStream& stream) {
   if (channel.FCutAtStart && stream.Size() > start) stream.SetSize(start);
   ByteStream& io = channel.Io();
   TThrottler* throttle = channel.Intercept();
+  if (TcpSocket* plain = throttle ? nullptr : io.PlainSocket()) {
+    std::optional<SplicePipe> pipe;
+    try {
+      pipe.emplace();
+    } catch (const std::runtime_error&) {
+      // no pipe to be had: the bytes go through this process instead
+    }
+    if (pipe) return SpliceStream(channel, *plain, *pipe, stream);
+  }
   std::vector<char> buffer(throttle ? kTransferPieceSize : kReceiveBufferSize);
   while (!channel.FStopped) {
     const std::size_t got = io.Receive(buffer.data(), buffer.size());

@@ -27,6 +27,21 @@ class DescriptorsExhausted : public SocketError {
   using SocketError::SocketError;
 };
 
+// A pipe for moving socket data into a file with splice(2); as large as the system lets it be.
+class SplicePipe {
+ public:
+  // Throws std::runtime_error when no pipe can be made.
+  SplicePipe();
+  int ReadFd() const { return read_.Get(); }
+  int WriteFd() const { return write_.Get(); }
+  std::size_t Capacity() const { return capacity_; }
+
+ private:
+  UniqueFd read_;
+  UniqueFd write_;
+  std::size_t capacity_ = 0;
+};
+
 class TcpSocket {
  public:
   enum class WaitResult { Ready, Timeout, Stopped };
@@ -82,6 +97,13 @@ class TcpSocket {
   // Sends up to count bytes of the file from *offset with sendfile(2), advancing *offset.
   // Returns the number of bytes sent (0 at the end of the file); throws SocketError on failure.
   std::size_t SendFile(int file_fd, long long* offset, std::size_t count);
+  // Moves up to count bytes that arrive on the socket into the file at *offset through pipe,
+  // without copying them through this process, and advances *offset. Blocks until something
+  // arrives; returns 0 when the peer closed in order. Throws SocketError on a failure of the
+  // connection (a reset included) or a stop, std::runtime_error with the system's text when the
+  // file cannot take the bytes (what was moved before stays in the file).
+  std::size_t SpliceToFile(int file_fd, long long* offset, const SplicePipe& pipe,
+                           std::size_t count);
 
   // Ends both directions; wakes any thread blocked on the socket. Safe from another thread.
   void Shutdown() const;
