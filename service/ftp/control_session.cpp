@@ -196,6 +196,14 @@ bool ControlSession::PollDuringTransfer() {
 }
 
 void ControlSession::RunQueuedCommands() {
+  // A queued transfer ends by running the queue again: the outer loop goes on with it instead,
+  // so a long pipeline of transfers never nests one transfer inside another.
+  if (draining_queue_) return;
+  draining_queue_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{draining_queue_};
   while (!queued_.empty() && !closed_) {
     const std::string line = std::move(queued_.front());
     queued_.pop_front();

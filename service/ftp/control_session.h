@@ -83,6 +83,7 @@ class ControlSession {
   std::string input_;  // received bytes not yet fed to the reader
   std::size_t input_offset_ = 0;
   std::deque<std::string> queued_;  // lines that arrived during a transfer
+  bool draining_queue_ = false;     // RunQueuedCommands is running
   bool closed_ = false;
 };
 

@@ -322,15 +322,66 @@ TEST_F(TransferTest, AStalledDataConnectionHoldsNeitherTheSessionNorTheFile) {
   // The file was released with the aborted transfer.
   EXPECT_EQ(Transfer(client, Mode::Passive, "RETR big.bin").final_reply, kClosing);
 
-  // No progress for the limit ends the transfer on its own.
+  // No progress for the limit ends the transfer on its own, even while the client keeps the
+  // control connection busy.
   server_.engine.DataProgressTimeoutMs = 300;
   for (const char* command : {"RETR big.bin", "STOR up.bin"}) {
     TcpSocket data = client.OpenPassive();
     client.Send(command);
     EXPECT_EQ(client.ReadReply(), kAboutToOpen) << command;
+    for (int noop = 0; noop < 10; ++noop) {
+      client.Send("NOOP");
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(client.ReplyPending(0)) << command;  // the limit passed during the NOOPs
     EXPECT_EQ(client.ReadReply(), kAbnormal) << command;
+    for (int noop = 0; noop < 10; ++noop) EXPECT_EQ(client.ReadReply(), kNoopOk) << command;
   }
   EXPECT_EQ(client.Command("NOOP"), kNoopOk);
+}
+
+TEST_F(TransferTest, APipelineOfTransfersRunsOneAfterAnotherWithoutNesting) {
+  // Transfers queued behind a running one each end by running the queue: they must not nest,
+  // or a long pipeline would use up the connection thread's stack.
+  WriteFile(server_.Local("/big.bin"), Pattern(4 * 1024 * 1024));
+  WriteFile(server_.Local("/small.txt"), "x");
+  server_.throttle_bits = 4 * 1024 * 1024 * 8;  // the first download takes about a second
+  TcpSocket listener = TcpSocket::Open(AF_INET, nullptr);
+  listener.Bind(Endpoint{"127.0.0.1", 0, AF_INET}, false);
+  listener.Listen(64);
+  const std::uint16_t port = listener.LocalEndpoint().port;
+  const std::string port_command =
+      "PORT 127,0,0,1," + std::to_string(port >> 8) + "," + std::to_string(port & 0xff);
+  constexpr int kQueued = 3000;
+  std::thread reader([&] {
+    for (int connection = 0; connection <= kQueued; ++connection) {
+      TcpSocket data = listener.Accept(2000);
+      if (!data.Valid()) return;
+      FtpClient::ReadAll(data);
+    }
+  });
+  FtpClient client(server_.Address());
+  client.Login();
+  EXPECT_EQ(client.Command(port_command), "200 PORT Command successful.");
+  client.Send("RETR big.bin");
+  EXPECT_EQ(client.ReadReply(), kAboutToOpen);
+  std::string pipeline = port_command + "\r\nRETR small.txt";
+  for (int transfer = 1; transfer < kQueued; ++transfer)
+    pipeline += "\r\n" + port_command + "\r\nRETR small.txt";
+  client.Send(pipeline);
+  EXPECT_EQ(client.ReadReply(), kClosing);
+  // Each queued transfer ends with its one final reply (426 where the active connection from
+  // the same local port is refused while an earlier one lingers in TIME_WAIT).
+  int finals = 0, closed = 0;
+  for (int reply = 0; reply < 3 * kQueued + 10 && finals < kQueued; ++reply) {
+    const std::string text = client.ReadReply();
+    if (text == kClosing) ++closed;
+    if (text == kClosing || text == kAbnormal) ++finals;
+  }
+  EXPECT_EQ(finals, kQueued);
+  EXPECT_GT(closed, 0);
+  EXPECT_EQ(client.Command("NOOP"), kNoopOk);
+  reader.join();
 }
 
 TEST_F(TransferTest, AClientThatDropsTheDataConnectionGetsA426) {
