@@ -6,9 +6,11 @@
 #include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <ctime>
 
@@ -118,9 +120,16 @@ void TcpSocket::WatchCompanion(int fd, std::function<bool()> on_readable) {
 TcpSocket::WaitResult TcpSocket::Wait(short events, int timeout_ms) const {
   pollfd entries[3] = {
       {Fd(), events, 0}, {stop_ ? stop_->Fd() : -1, POLLIN, 0}, {companion_fd_, POLLIN, 0}};
-  for (;;) {
+  // One deadline for the whole wait: input on the companion does not restart it.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (int left = timeout_ms;;) {
     entries[2].fd = companion_fd_;  // poll skips a negative descriptor
-    const int ready = ::poll(entries, 3, timeout_ms);
+    const int ready = ::poll(entries, 3, left);
+    if (timeout_ms >= 0) {
+      const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      left = static_cast<int>(std::max<std::chrono::milliseconds::rep>(remaining.count(), 0));
+    }
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) ThrowSocketError("Could not wait on socket", errno);
     if (ready == 0) return WaitResult::Timeout;
@@ -129,7 +138,10 @@ TcpSocket::WaitResult TcpSocket::Wait(short events, int timeout_ms) const {
       // The callback may stop this socket (ABOR): the next poll then reports it ready, and the
       // call that waits fails on it.
       if (!on_companion_()) companion_fd_ = -1;
-      if (entries[0].revents == 0) continue;
+      if (entries[0].revents == 0) {
+        if (timeout_ms >= 0 && left == 0) return WaitResult::Timeout;
+        continue;
+      }
     }
     return WaitResult::Ready;
   }
@@ -198,6 +210,29 @@ std::size_t TcpSocket::SendFile(int file_fd, long long* offset, std::size_t coun
   }
 }
 
+namespace {
+
+// Moves count bytes from the pipe into the file at *offset with read and write.
+void CopyPipeToFile(int pipe_fd, int file_fd, long long* offset, std::size_t count) {
+  char buffer[16384];
+  while (count > 0) {
+    const ssize_t got = ::read(pipe_fd, buffer, std::min(count, sizeof buffer));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) throw std::runtime_error(SystemErrorText(got < 0 ? errno : EIO));
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t written = ::pwrite(file_fd, buffer + done, static_cast<std::size_t>(got - done),
+                                       static_cast<off_t>(*offset));
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) throw std::runtime_error(SystemErrorText(written < 0 ? errno : EIO));
+      done += written;
+      *offset += written;
+    }
+    count -= static_cast<std::size_t>(got);
+  }
+}
+
+}  // namespace
+
 SplicePipe::SplicePipe() {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -231,6 +266,10 @@ std::size_t TcpSocket::SpliceToFile(int file_fd, long long* offset, const Splice
     const ssize_t written =
         ::splice(pipe.ReadFd(), nullptr, file_fd, &position, left, SPLICE_F_MOVE);
     if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && errno == EINVAL) {
+      CopyPipeToFile(pipe.ReadFd(), file_fd, offset, left);
+      throw SpliceUnsupported("The file cannot be written with splice");
+    }
     if (written <= 0) throw std::runtime_error(SystemErrorText(written < 0 ? errno : EIO));
     *offset = position;
     left -= static_cast<std::size_t>(written);
