@@ -109,9 +109,10 @@ void SendListing(TDataChannel& channel, const TListingText& text, ControlSession
 }
 
 // Plain, unthrottled uploads go from the socket into the file inside the kernel. Returns false
-// when the file could not take the bytes.
-bool SpliceStream(TDataChannel& channel, TcpSocket& socket, const SplicePipe& pipe,
-                  FileStream& stream) {
+// when the file could not take the bytes, std::nullopt when its file system refuses splice
+// (the stream is then positioned after what was written and the upload goes on another way).
+std::optional<bool> SpliceStream(TDataChannel& channel, TcpSocket& socket, const SplicePipe& pipe,
+                                 FileStream& stream) {
   long long position = stream.Position();
   try {
     while (!channel.FStopped) {
@@ -120,6 +121,9 @@ bool SpliceStream(TDataChannel& channel, TcpSocket& socket, const SplicePipe& pi
   } catch (const SocketError&) {
     stream.Seek(position);
     throw;
+  } catch (const SpliceUnsupported&) {
+    stream.Seek(position);
+    return std::nullopt;
   } catch (const std::runtime_error&) {
     stream.Seek(position);
     return false;  // a full disk, for one: the transfer ends here
@@ -145,7 +149,10 @@ bool ReceiveStream(TDataChannel& channel, FileStream& stream) {
     } catch (const std::runtime_error&) {
       // no pipe to be had: the bytes go through this process instead
     }
-    if (pipe) return SpliceStream(channel, *plain, *pipe, stream);
+    if (pipe) {
+      if (const std::optional<bool> written = SpliceStream(channel, *plain, *pipe, stream))
+        return *written;
+    }
   }
   std::vector<char> buffer(throttle ? kTransferPieceSize : kReceiveBufferSize);
   while (!channel.FStopped) {

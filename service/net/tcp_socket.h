@@ -27,6 +27,13 @@ class DescriptorsExhausted : public SocketError {
   using SocketError::SocketError;
 };
 
+// The file cannot be written with splice(2) (its file system does not support it). The bytes
+// that had been taken from the socket were written to the file the ordinary way first.
+class SpliceUnsupported : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // A pipe for moving socket data into a file with splice(2); as large as the system lets it be.
 class SplicePipe {
  public:
@@ -100,8 +107,9 @@ class TcpSocket {
   // Moves up to count bytes that arrive on the socket into the file at *offset through pipe,
   // without copying them through this process, and advances *offset. Blocks until something
   // arrives; returns 0 when the peer closed in order. Throws SocketError on a failure of the
-  // connection (a reset included) or a stop, std::runtime_error with the system's text when the
-  // file cannot take the bytes (what was moved before stays in the file).
+  // connection (a reset included) or a stop, SpliceUnsupported when the file refuses splice,
+  // std::runtime_error with the system's text when the file cannot take the bytes (what was
+  // moved before stays in the file).
   std::size_t SpliceToFile(int file_fd, long long* offset, const SplicePipe& pipe,
                            std::size_t count);
 
