@@ -56,6 +56,11 @@ def connect_many(port, count):
     return sockets
 
 
+def open_counts(pid):
+    """(descriptors, threads) of the process."""
+    return (len(os.listdir("/proc/%d/fd" % pid)), len(os.listdir("/proc/%d/task" % pid)))
+
+
 def cpu_seconds(pid):
     with open("/proc/%d/stat" % pid) as stat:
         fields = stat.read().rsplit(")", 1)[1].split()
@@ -88,6 +93,7 @@ class LoadTest(unittest.TestCase):
 
     def test_clients_over_the_descriptor_limit_get_421_and_the_server_stays_idle(self):
         pid = self.server.process.pid
+        baseline = open_counts(pid)
         resource.prlimit(pid, resource.RLIMIT_NOFILE, (64, 64))
         sockets = connect_many(self.server.ftp_port, 120)
         try:
@@ -115,6 +121,12 @@ class LoadTest(unittest.TestCase):
             finally:
                 client.close()
             self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.2)
+        # Every session's descriptor and thread is gone again (a finished thread is reaped
+        # when the next connection is accepted).
+        while any(now > then for now, then in zip(open_counts(pid), baseline)):
+            self.assertLess(time.monotonic(), deadline, open_counts(pid))
+            self.server.ftp_client(timeout=WAIT).close()
             time.sleep(0.2)
 
     def test_a_reader_that_stops_reading_cannot_hold_the_session_or_the_file(self):
