@@ -75,16 +75,6 @@ bool DirectoryReader::Examine(DirectoryEntryInfo& entry) const {
   return true;
 }
 
-bool DirectoryReader::Next(DirectoryEntryInfo& entry) {
-  for (;;) {
-    errno = 0;
-    const dirent* record = ::readdir(dir_.get());
-    if (record == nullptr) return false;  // the end, or a read error: the listing ends here
-    entry.name = record->d_name;
-    if (Examine(entry)) return true;
-  }
-}
-
 std::vector<DirectoryEntryInfo> DirectoryReader::ReadAll(bool names_only) {
   std::vector<DirectoryEntryInfo> entries;
   while (const dirent* record = ::readdir(dir_.get())) entries.emplace_back().name = record->d_name;

@@ -31,19 +31,16 @@ class DirectoryReader {
   // readable, or outside the root).
   DirectoryReader(const std::string& root, const std::string& relative);
 
-  // The next entry, in the order the file system returns them; false at the end or on a read
-  // error. "." and ".." are included. A symbolic link shows what it points to when that lies
-  // beneath the root, otherwise it shows as an empty file. Entries that cannot be examined
-  // (gone since they were read, say) are skipped. ".." of the root shows the root itself.
-  bool Next(DirectoryEntryInfo& entry);
-
-  // Every remaining entry at once, in the same order and with the same rules as Next. With
+  // Every entry, in the order the file system returns them (a read error ends the list).
+  // "." and ".." are included. A symbolic link shows what it points to when that lies beneath
+  // the root, otherwise it shows as an empty file. Entries that cannot be examined (gone since
+  // they were read, say) are left out. ".." of the root shows the root itself. With
   // names_only, entries are not examined: each is a file of size 0 with only its name set.
   // A large directory is examined on two threads.
   std::vector<DirectoryEntryInfo> ReadAll(bool names_only);
 
  private:
-  // Fills in the entry whose name is set, as Next does; false when it cannot be examined.
+  // Fills in the entry whose name is set; false when it cannot be examined.
   bool Examine(DirectoryEntryInfo& entry) const;
 
   struct DirCloser {
