@@ -70,12 +70,16 @@ def sha256(data):
     return hashlib.sha256(data).hexdigest()
 
 
-class DataConnectionsTest(HomeFiles, unittest.TestCase):
+class OneUserServerCase(HomeFiles, unittest.TestCase):
+    """One server for the whole class with the account bob/pw, whose home is a fresh
+    directory; client() is a raw control connection logged in as bob."""
+
     @classmethod
     def setUpClass(cls):
         cls.home = tempfile.mkdtemp(prefix="corvane-data-")
         cls.server = CorvaneServer(users=[User("bob", "pw", cls.home)])
         cls.server.start()
+        cls.url = "ftp://bob:pw@127.0.0.1:%d/" % cls.server.ftp_port
 
     @classmethod
     def tearDownClass(cls):
@@ -87,6 +91,9 @@ class DataConnectionsTest(HomeFiles, unittest.TestCase):
         self.addCleanup(client.close)
         login(client)
         return client
+
+
+class DataConnectionsTest(OneUserServerCase):
 
     def test_port_eprt_and_epsv_answer_as_written(self):
         mismatch = "522 Network protocol mismatch, use (1)"

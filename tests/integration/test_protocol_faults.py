@@ -10,12 +10,11 @@ import socket
 import struct
 import subprocess
 import tempfile
-import threading
 import time
 import unittest
 
-from ftp_harness import CorvaneServer, HomeFiles, User, free_port
-from test_data_connections import login, open_passive, read_all
+from ftp_harness import CorvaneServer, User, free_port
+from test_data_connections import OneUserServerCase, login, open_passive, read_all
 
 ABOUT_TO_OPEN = "150 File status okay; about to open data connection."
 CLOSING = "226 Closing data connection."
@@ -39,25 +38,7 @@ def reset(data):
     data.close()
 
 
-class ProtocolFaultsTest(HomeFiles, unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.home = tempfile.mkdtemp(prefix="corvane-faults-")
-        cls.server = CorvaneServer(users=[User("bob", "pw", cls.home)])
-        cls.server.start()
-        cls.url = "ftp://bob:pw@127.0.0.1:%d/" % cls.server.ftp_port
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.close()
-        shutil.rmtree(cls.home, True)
-
-    def client(self):
-        client = self.server.ftp_client(timeout=WAIT)
-        self.addCleanup(client.close)
-        login(client)
-        return client
-
+class ProtocolFaultsTest(OneUserServerCase):
     def sparse(self, name, size, marks):
         """A sparse file of the given size with bytes written at the given offsets."""
         path = os.path.join(self.home, name)
