@@ -139,6 +139,8 @@ void TcpServer::RefuseWithSpareDescriptor(TcpSocket& listener) {
 
 void TcpServer::StartConnection(TcpSocket socket) {
   socket.SetKeepAlive(keep_alive_.idle_s, keep_alive_.interval_s, keep_alive_.probes);
+  // Replies are written whole: each goes out at once.
+  socket.SendWithoutDelay();
   auto connection = std::make_unique<Connection>();
   connection->socket = std::move(socket);
   Connection* raw = connection.get();

@@ -107,6 +107,11 @@ void TcpSocket::SetKeepAlive(int idle_s, int interval_s, int probes) const {
   ::setsockopt(Fd(), IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 
+void TcpSocket::SendWithoutDelay() const {
+  const int on = 1;
+  ::setsockopt(Fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
 void TcpSocket::KeepUrgentDataInline() const {
   const int on = 1;
   ::setsockopt(Fd(), SOL_SOCKET, SO_OOBINLINE, &on, sizeof on);

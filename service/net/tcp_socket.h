@@ -87,6 +87,10 @@ class TcpSocket {
   // the connection fails after probes unanswered ones.
   void SetKeepAlive(int idle_s, int interval_s, int probes) const;
 
+  // Sends each write at once (TCP_NODELAY) instead of holding a small one back until the peer
+  // acknowledges the last: a client may delay that acknowledgement by 40 ms or more.
+  void SendWithoutDelay() const;
+
   // Keeps TCP urgent data in the byte stream (SO_OOBINLINE), where a reader sees it in order.
   void KeepUrgentDataInline() const;
 
