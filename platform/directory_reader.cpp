@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -29,8 +33,45 @@ void Fill(const struct stat& status, DirectoryEntryInfo& entry) {
   entry.modified = std::chrono::sys_seconds{std::chrono::seconds{status.st_mtim.tv_sec}};
 }
 
-// Below this many entries a second thread costs more than it saves.
-constexpr std::size_t kParallelExamineMinimum = 4096;
+// Entries are read in batches of this many; a directory that fills one is examined by a
+// second thread as well, batch by batch, while the rest is still being read.
+constexpr std::size_t kBatchEntries = 4096;
+
+// A batch of read entries, the name offsets within its own names.
+struct Batch {
+  DirectoryEntries read;
+  std::vector<char> examined;
+};
+
+// Batches handed from the reading thread to the examining ones.
+class BatchQueue {
+ public:
+  void Push(Batch&& batch) {
+    const std::lock_guard lock(mutex_);
+    batches_.push_back(std::move(batch));
+    ready_.notify_one();
+  }
+  void Close() {
+    const std::lock_guard lock(mutex_);
+    closed_ = true;
+    ready_.notify_all();
+  }
+  // The next batch nobody examines yet; null once the queue is closed and all are taken.
+  Batch* Take() {
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [&] { return taken_ < batches_.size() || closed_; });
+    return taken_ < batches_.size() ? &batches_[taken_++] : nullptr;
+  }
+  // Once every examining thread is done.
+  std::deque<Batch>& Batches() { return batches_; }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<Batch> batches_;  // a deque keeps taken batches in place as more arrive
+  std::size_t taken_ = 0;
+  bool closed_ = false;
+};
 
 }  // namespace
 
@@ -42,9 +83,9 @@ DirectoryReader::DirectoryReader(const std::string& root, const std::string& rel
   directory.Release();  // the stream owns it now
 }
 
-bool DirectoryReader::Examine(DirectoryEntryInfo& entry) const {
+bool DirectoryReader::Examine(const char* name, DirectoryEntryInfo& entry) const {
   const int dir_fd = ::dirfd(dir_.get());
-  const std::string_view view(entry.name);
+  const std::string_view view(name);
   struct stat status {};
   if (view == "." || (view == ".." && relative_ == ".")) {
     // SECURITY: the root's parent lies outside it; ".." of the root shows the root.
@@ -59,10 +100,10 @@ bool DirectoryReader::Examine(DirectoryEntryInfo& entry) const {
     Fill(parent ? *parent : status, entry);
     return true;
   }
-  if (::fstatat(dir_fd, entry.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (::fstatat(dir_fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
   if (S_ISLNK(status.st_mode)) {
     // SECURITY: follow a link only while it stays beneath the root.
-    if (const std::optional<struct stat> target = root_.Status(relative_ + "/" + entry.name)) {
+    if (const std::optional<struct stat> target = root_.Status(relative_ + "/" + name)) {
       Fill(*target, entry);
     } else {
       Fill(status, entry);
@@ -75,31 +116,72 @@ bool DirectoryReader::Examine(DirectoryEntryInfo& entry) const {
   return true;
 }
 
-std::vector<DirectoryEntryInfo> DirectoryReader::ReadAll(bool names_only) {
-  std::vector<DirectoryEntryInfo> entries;
-  while (const dirent* record = ::readdir(dir_.get())) entries.emplace_back().name = record->d_name;
-  if (names_only) return entries;
-  // Examining is one system call per entry and most of a listing's time: a large directory is
-  // split between this thread and one more.
-  std::vector<char> examined(entries.size(), 0);
-  const auto examine = [&](std::size_t begin, std::size_t end) {
-    for (std::size_t index = begin; index < end; ++index) examined[index] = Examine(entries[index]);
+DirectoryEntries DirectoryReader::ReadAll(bool names_only) {
+  // Examining is one system call per entry and most of a listing's time: from the second
+  // batch on, a helper thread examines what has been read while this one reads on, and both
+  // examine what is left once reading ends.
+  BatchQueue queue;
+  const auto examine = [&] {
+    while (Batch* batch = queue.Take()) {
+      batch->examined.resize(batch->read.entries.size());
+      for (std::size_t index = 0; index < batch->read.entries.size(); ++index) {
+        DirectoryEntryInfo& entry = batch->read.entries[index];
+        batch->examined[index] = Examine(batch->read.NameText(entry), entry);
+      }
+    }
   };
-  const std::size_t half = entries.size() / 2;
   std::optional<std::thread> helper;
-  if (entries.size() >= kParallelExamineMinimum) {
-    try {
-      helper.emplace(examine, half, entries.size());
-    } catch (const std::system_error&) {
+  const auto close_queue = [&] {
+    queue.Close();
+    if (helper) helper->join();
+  };
+  Batch batch;
+  try {
+    while (const dirent* record = ::readdir(dir_.get())) {
+      const std::size_t size = std::strlen(record->d_name);
+      DirectoryEntryInfo& entry = batch.read.entries.emplace_back();
+      entry.name_offset = static_cast<std::uint32_t>(batch.read.names.size());
+      entry.name_size = static_cast<std::uint32_t>(size);
+      batch.read.names.append(record->d_name, size + 1);
+      if (names_only || batch.read.entries.size() < kBatchEntries) continue;
+      queue.Push(std::move(batch));
+      batch = {};
+      if (!helper) {
+        try {
+          helper.emplace(examine);
+        } catch (const std::system_error&) {
+        }
+      }
+    }
+    if (names_only) return std::move(batch.read);
+    queue.Push(std::move(batch));
+    queue.Close();
+    examine();
+  } catch (...) {
+    close_queue();
+    throw;
+  }
+  close_queue();
+  // One list in reading order; entries that could not be examined (gone since they were
+  // read, say) are left out.
+  DirectoryEntries read;
+  std::size_t entries = 0, name_bytes = 0;
+  for (const Batch& each : queue.Batches()) {
+    entries += each.read.entries.size();
+    name_bytes += each.read.names.size();
+  }
+  read.entries.reserve(entries);
+  read.names.reserve(name_bytes);
+  for (const Batch& each : queue.Batches()) {
+    const auto base = static_cast<std::uint32_t>(read.names.size());
+    read.names += each.read.names;
+    for (std::size_t index = 0; index < each.read.entries.size(); ++index) {
+      if (!each.examined[index]) continue;
+      read.entries.push_back(each.read.entries[index]);
+      read.entries.back().name_offset += base;
     }
   }
-  examine(0, helper ? half : entries.size());
-  if (helper) helper->join();
-  std::vector<DirectoryEntryInfo> kept;
-  kept.reserve(entries.size());
-  for (std::size_t index = 0; index < entries.size(); ++index)
-    if (examined[index]) kept.push_back(std::move(entries[index]));
-  return kept;
+  return read;
 }
 
 }  // namespace corvane

@@ -2,6 +2,7 @@
 #include <ctime>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 #include "platform/directory_reader.h"
@@ -41,31 +42,8 @@ class LocalTimes {
   std::chrono::local_seconds last_local_{};
 };
 
-bool EndsWithExe(const std::string& name) {
-  return name.size() >= 4 && name.compare(name.size() - 4, 4, ".exe") == 0;
-}
-
-void AddEntry(TListOutput& listing, DirectoryEntryInfo&& entry, LocalTimes& times) {
-  TListOutputItem& item = listing.Add();
-  const bool exe = EndsWithExe(entry.name);
-  item.FileName = std::move(entry.name);
-  item.ItemType = entry.is_directory ? TDirItemType::ditDirectory : TDirItemType::ditFile;
-  item.Size = entry.size;
-  const std::chrono::sys_seconds modified = TwoSecondPrecision(entry.modified);
-  item.ModifiedDate = times.ToLocal(modified);
-  // The exact UTC instant, so fact lines stay right across a daylight-saving change.
-  item.ModifiedDateGMT = modified;
-  item.CreationDate = item.ModifiedDate;
-  item.LastAccessDate = item.ModifiedDate;
-  item.OwnerName = "ftp";
-  item.GroupName = "ftp";
-  // Read-only is the owner write bit clear.
-  std::string permissions = "r";
-  permissions += entry.owner_writable ? 'w' : '-';
-  permissions += exe ? 'x' : '-';
-  item.OwnerPermissions = permissions;
-  item.GroupPermissions = permissions;
-  item.OtherPermissions = permissions;
+bool EndsWithExe(std::string_view name) {
+  return name.size() >= 4 && name.substr(name.size() - 4) == ".exe";
 }
 
 }  // namespace
@@ -84,10 +62,27 @@ void TFTPServer::OnListDirectory(TFtpContext& context, const std::string& path,
   }
   // NLST without "l" shows names only: no entry needs to be examined.
   const bool names_only = command == "NLST" && options.find('l') == std::string::npos;
-  std::vector<DirectoryEntryInfo> entries = reader->ReadAll(names_only);
-  listing.Reserve(listing.Count() + entries.size());
+  DirectoryEntries read = reader->ReadAll(names_only);
+  TListTable table;
+  table.Rows.reserve(read.entries.size());
   LocalTimes times;
-  for (DirectoryEntryInfo& entry : entries) AddEntry(listing, std::move(entry), times);
+  for (const DirectoryEntryInfo& entry : read.entries) {
+    TListTableRow& row = table.Rows.emplace_back();
+    row.NameOffset = entry.name_offset;
+    row.NameSize = entry.name_size;
+    row.Directory = entry.is_directory;
+    // Read-only is the owner write bit clear.
+    row.Writable = entry.owner_writable;
+    row.Executable = EndsWithExe(read.Name(entry));
+    row.Size = entry.size;
+    // The exact UTC instant too, so fact lines stay right across a daylight-saving change.
+    row.ModifiedDateGMT = TwoSecondPrecision(entry.modified);
+    row.ModifiedDate = times.ToLocal(row.ModifiedDateGMT);
+  }
+  table.Names = std::move(read.names);
+  table.OwnerName = "ftp";
+  table.GroupName = "ftp";
+  listing.SetTable(std::move(table));
 }
 
 }  // namespace corvane

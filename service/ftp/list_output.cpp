@@ -5,12 +5,31 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "service/ftp/ftp_context.h"
 #include "service/ftp/text_encoding.h"
 
 namespace corvane {
+
+struct TListOutput::EntryView {
+  std::string_view name;
+  TDirItemType type = TDirItemType::ditFile;
+  std::uint64_t size = 0;
+  bool size_avail = true;
+  std::chrono::local_seconds modified{};
+  std::optional<std::chrono::sys_seconds> modified_gmt;
+  bool modified_avail = true;
+  std::string_view owner, group;
+  std::string_view owner_permissions, group_permissions, other_permissions;
+  std::uint32_t link_count = 0;
+  std::uint64_t blocks = 0;
+  std::string_view linked;
+};
+
 namespace {
 
 using std::chrono::days;
@@ -67,15 +86,47 @@ bool IsLinkType(TDirItemType type) {
   return type == TDirItemType::ditSymbolicLink || type == TDirItemType::ditSymbolicLinkDir;
 }
 
+using EntryView = TListOutput::EntryView;
+
+EntryView ViewOf(const TListOutputItem& item) {
+  return {item.FileName,         item.ItemType,         item.Size,
+          item.SizeAvail,        item.ModifiedDate,     item.ModifiedDateGMT,
+          item.ModifiedAvail,    item.OwnerName,        item.GroupName,
+          item.OwnerPermissions, item.GroupPermissions, item.OtherPermissions,
+          item.LinkCount,        item.NumberBlocks,     item.LinkedItemName};
+}
+
+// A table row's permissions, indexed by writable * 2 + executable.
+constexpr std::string_view kRowPermissions[] = {"r--", "r-x", "rw-", "rwx"};
+
+std::string_view RowPermissions(const TListTableRow& row) {
+  return kRowPermissions[(row.Writable ? 2 : 0) + (row.Executable ? 1 : 0)];
+}
+
+EntryView ViewOf(const TListTable& table, const TListTableRow& row) {
+  const std::string_view permissions = RowPermissions(row);
+  EntryView view;
+  view.name = std::string_view(table.Names).substr(row.NameOffset, row.NameSize);
+  view.type = row.Directory ? TDirItemType::ditDirectory : TDirItemType::ditFile;
+  view.size = row.Size;
+  view.modified = row.ModifiedDate;
+  view.modified_gmt = row.ModifiedDateGMT;
+  view.owner = table.OwnerName;
+  view.group = table.GroupName;
+  view.owner_permissions = view.group_permissions = view.other_permissions = permissions;
+  return view;
+}
+
 // 0 for ".", 1 for "..", 2 for other names beginning with ".", 3 for the rest.
-int NameGroup(const std::string& name) {
+int NameGroup(std::string_view name) {
   if (name == ".") return 0;
   if (name == "..") return 1;
   return (!name.empty() && name.front() == '.') ? 2 : 3;
 }
 
 // The collation key of a name: comparing keys with strcmp orders as strcoll does.
-std::string CollationKey(const std::string& name) {
+std::string CollationKey(std::string_view view) {
+  const std::string name(view);
   std::string key(name.size() * 4 + 1, '\0');
   std::size_t needed = std::strxfrm(key.data(), name.c_str(), key.size());
   if (needed >= key.size()) {
@@ -84,6 +135,26 @@ std::string CollationKey(const std::string& name) {
   }
   key.resize(needed);
   return key;
+}
+
+// Below this many entries a second sorting thread costs more than it saves.
+constexpr std::size_t kParallelSortMinimum = 16384;
+
+// Sorts the two halves at once, one on a second thread, then merges them.
+template <class Record, class Less>
+void SortOnTwoThreads(std::vector<Record>& records, Less less) {
+  const auto middle = records.begin() + static_cast<std::ptrdiff_t>(records.size() / 2);
+  std::optional<std::thread> helper;
+  if (records.size() >= kParallelSortMinimum) {
+    try {
+      helper.emplace([&] { std::sort(middle, records.end(), less); });
+    } catch (const std::system_error&) {
+    }
+  }
+  if (!helper) return std::sort(records.begin(), records.end(), less);
+  std::sort(records.begin(), middle, less);
+  helper->join();
+  std::inplace_merge(records.begin(), middle, records.end(), less);
 }
 
 // Whether the locale's collation is the order of the bytes (the C locales; C.UTF-8 orders by
@@ -163,68 +234,68 @@ class ListDateFormatter {
   std::string last_text_;
 };
 
-void AppendPermission3(std::string& out, const std::string& text) {
+void AppendPermission3(std::string& out, std::string_view text) {
   const std::size_t kept = std::min<std::size_t>(text.size(), 3);
   out.append(text, 0, kept);
   out.append(3 - kept, '-');
 }
 
-void AppendPadded(std::string& out, const std::string& text, std::size_t width) {
+void AppendPadded(std::string& out, std::string_view text, std::size_t width) {
   out += text;
   if (text.size() < width) out.append(width - text.size(), ' ');
 }
 
-void AppendLongLine(std::string& out, const TListOutputItem& item, ListDateFormatter& dates) {
+void AppendLongLine(std::string& out, const EntryView& item, ListDateFormatter& dates) {
   char type = '-';
-  if (item.ItemType == TDirItemType::ditDirectory) type = 'd';
-  if (IsLinkType(item.ItemType)) type = 'l';
+  if (item.type == TDirItemType::ditDirectory) type = 'd';
+  if (IsLinkType(item.type)) type = 'l';
   const std::uint64_t size =
-      item.ItemType == TDirItemType::ditDirectory ? kDirectoryListedSize : item.Size;
+      item.type == TDirItemType::ditDirectory ? kDirectoryListedSize : item.size;
   out += type;
-  AppendPermission3(out, item.OwnerPermissions);
-  AppendPermission3(out, item.GroupPermissions);
-  AppendPermission3(out, item.OtherPermissions);
+  AppendPermission3(out, item.owner_permissions);
+  AppendPermission3(out, item.group_permissions);
+  AppendPermission3(out, item.other_permissions);
   out += ' ';
-  AppendNumber(out, item.LinkCount == 0 ? 1u : item.LinkCount, 3);
+  AppendNumber(out, item.link_count == 0 ? 1u : item.link_count, 3);
   out += ' ';
-  AppendPadded(out, item.OwnerName, 8);
+  AppendPadded(out, item.owner, 8);
   out += ' ';
-  AppendPadded(out, item.GroupName, 8);
+  AppendPadded(out, item.group, 8);
   out += ' ';
   AppendNumber(out, size, 8);
   out += ' ';
-  dates.Append(out, item.ModifiedDate);
+  dates.Append(out, item.modified);
   out += ' ';
-  out += item.FileName;
-  if (IsLinkType(item.ItemType) && !item.LinkedItemName.empty()) {
+  out += item.name;
+  if (IsLinkType(item.type) && !item.linked.empty()) {
     out += " -> ";
-    out += item.LinkedItemName;
+    out += item.linked;
   }
 }
 
-void AppendFactLine(std::string& out, const TListOutputItem& item, unsigned facts,
+void AppendFactLine(std::string& out, const EntryView& item, unsigned facts,
                     const TListClock& clock) {
   const std::size_t start = out.size();
   // Facts are case-insensitive; "Size" is written with a capital because lftp drops every
   // MLSD line that begins with a lower-case "s", and the size fact comes first.
-  if ((facts & mlsSize) && item.SizeAvail) {
+  if ((facts & mlsSize) && item.size_avail) {
     out += "Size=";
-    AppendNumber(out, item.Size);
+    AppendNumber(out, item.size);
     out += ';';
   }
   if (facts & mlsType) {
     const char* type = "file";
-    if (IsDirectoryType(item.ItemType)) {
-      type = item.FileName == "." ? "cdir" : item.FileName == ".." ? "pdir" : "dir";
+    if (IsDirectoryType(item.type)) {
+      type = item.name == "." ? "cdir" : item.name == ".." ? "pdir" : "dir";
     }
     out += "type=";
     out += type;
     out += ';';
   }
-  if ((facts & mlsModify) && item.ModifiedAvail) {
-    const sys_seconds utc =
-        item.ModifiedDateGMT ? *item.ModifiedDateGMT
-                             : sys_seconds{item.ModifiedDate.time_since_epoch() - clock.UtcOffset};
+  if ((facts & mlsModify) && item.modified_avail) {
+    const sys_seconds utc = item.modified_gmt
+                                ? *item.modified_gmt
+                                : sys_seconds{item.modified.time_since_epoch() - clock.UtcOffset};
     const CivilTime t = ToCivil(utc);
     out += "modify=";
     AppendNumber(out, static_cast<std::uint64_t>(t.year), 4, '0');
@@ -236,7 +307,7 @@ void AppendFactLine(std::string& out, const TListOutputItem& item, unsigned fact
     out += ';';
   }
   if (out.size() != start) out += ' ';
-  out += item.FileName;
+  out += item.name;
 }
 
 }  // namespace
@@ -256,85 +327,133 @@ TListClock TListClock::Now() {
 std::vector<TListOutput::Selected> TListOutput::SelectedSorted(const ScratchFormat& format,
                                                                std::string* scratch) const {
   const bool all = HasSwitch('a');
-  // Selects in reading order, formatting into scratch while each entry is at hand: the items
-  // are large and sorted order visits them at random.
-  const auto select = [&](auto&& add) {
-    for (const TListOutputItem& item : items_) {
-      const int group = NameGroup(item.FileName);
-      if (!all && group < 2) continue;
-      Selected selected{&item, 0, 0};
-      if (scratch) {
-        selected.begin = scratch->size();
-        format(item, *scratch);
-        selected.end = scratch->size();
-      }
-      add(group, selected);
+  // Selects in reading order, formatting into scratch while each entry is at hand: sorted
+  // order visits the entries at random.
+  std::vector<Selected> selected;
+  std::vector<int> groups;
+  selected.reserve(Count());
+  groups.reserve(Count());
+  for (std::size_t index = 0; index < Count(); ++index) {
+    const int group = NameGroup(NameAt(index));
+    if (!all && group < 2) continue;
+    Selected entry{index, 0, 0};
+    if (scratch) {
+      entry.begin = scratch->size();
+      format(index, *scratch);
+      entry.end = scratch->size();
     }
-  };
-  std::vector<Selected> result;
-  result.reserve(items_.size());
+    selected.push_back(entry);
+    groups.push_back(group);
+  }
+  std::vector<std::uint32_t> order;
   if (CollationIsBytewise()) {
-    // Sorted on small records held together: the group, the name's first 16 bytes as two
-    // big-endian numbers (most comparisons end there), then the whole name.
+    // Sorted on small records: the group, the name's first 16 bytes as two big-endian
+    // numbers (most comparisons end there), then the whole name.
     struct Record {
       std::uint64_t prefix[2];
+      std::uint32_t position;  // in selected
       int group;
-      std::string_view name;
-      Selected selected;
     };
-    std::vector<Record> records;
-    records.reserve(items_.size());
-    select([&](int group, const Selected& selected) {
-      const std::string& name = selected.item->FileName;
-      Record record{{0, 0}, group, name, selected};
+    std::vector<Record> records(selected.size());
+    for (std::size_t position = 0; position < selected.size(); ++position) {
+      const std::string_view name = NameAt(selected[position].index);
+      Record& record = records[position];
+      record = {{0, 0}, static_cast<std::uint32_t>(position), groups[position]};
       for (std::size_t index = 0; index < 16; ++index) {
         const auto byte = index < name.size() ? static_cast<unsigned char>(name[index]) : 0u;
         record.prefix[index / 8] = (record.prefix[index / 8] << 8) | byte;
       }
-      records.push_back(record);
-    });
-    std::sort(records.begin(), records.end(), [](const Record& a, const Record& b) {
+    }
+    SortOnTwoThreads(records, [&](const Record& a, const Record& b) {
       if (a.group != b.group) return a.group < b.group;
       if (a.prefix[0] != b.prefix[0]) return a.prefix[0] < b.prefix[0];
       if (a.prefix[1] != b.prefix[1]) return a.prefix[1] < b.prefix[1];
-      return a.name < b.name;
+      return NameAt(selected[a.position].index) < NameAt(selected[b.position].index);
     });
-    for (const Record& record : records) result.push_back(record.selected);
-    return result;
+    order.reserve(records.size());
+    for (const Record& record : records) order.push_back(record.position);
+  } else {
+    struct Keyed {
+      int group;
+      std::string key;
+      std::uint32_t position;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(selected.size());
+    for (std::size_t position = 0; position < selected.size(); ++position)
+      keyed.push_back({groups[position], CollationKey(NameAt(selected[position].index)),
+                       static_cast<std::uint32_t>(position)});
+    // One key per name up front, so sorting costs string comparisons and not collations.
+    SortOnTwoThreads(keyed, [&](const Keyed& a, const Keyed& b) {
+      if (a.group != b.group) return a.group < b.group;
+      const int compared = a.key.compare(b.key);
+      if (compared != 0) return compared < 0;
+      return NameAt(selected[a.position].index) < NameAt(selected[b.position].index);
+    });
+    order.reserve(keyed.size());
+    for (const Keyed& entry : keyed) order.push_back(entry.position);
   }
-  struct Keyed {
-    int group;
-    std::string key;
-    Selected selected;
-  };
-  std::vector<Keyed> keyed;
-  keyed.reserve(items_.size());
-  select([&](int group, const Selected& selected) {
-    keyed.push_back({group, CollationKey(selected.item->FileName), selected});
-  });
-  // One key per name up front, so sorting costs string comparisons and not collations.
-  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-    if (a.group != b.group) return a.group < b.group;
-    const int order = a.key.compare(b.key);
-    if (order != 0) return order < 0;
-    return a.selected.item->FileName < b.selected.item->FileName;
-  });
-  for (const Keyed& entry : keyed) result.push_back(entry.selected);
-  return result;
+  std::vector<Selected> sorted;
+  sorted.reserve(order.size());
+  for (const std::uint32_t position : order) sorted.push_back(selected[position]);
+  return sorted;
+}
+
+std::string_view TListOutput::NameAt(std::size_t index) const {
+  if (!items_.empty()) return items_[index].FileName;
+  const TListTableRow& row = table_.Rows[index];
+  return std::string_view(table_.Names).substr(row.NameOffset, row.NameSize);
+}
+
+void TListOutput::SetTable(TListTable table) {
+  items_.clear();
+  table_ = std::move(table);
+}
+
+void TListOutput::MakeItems() const {
+  if (table_.Rows.empty()) return;
+  items_.reserve(items_.size() + table_.Rows.size());
+  for (const TListTableRow& row : table_.Rows) {
+    const EntryView view = ViewOf(table_, row);
+    TListOutputItem& item = items_.emplace_back();
+    item.FileName = view.name;
+    item.ItemType = view.type;
+    item.Size = row.Size;
+    item.ModifiedDate = item.CreationDate = item.LastAccessDate = row.ModifiedDate;
+    item.ModifiedDateGMT = row.ModifiedDateGMT;
+    item.OwnerName = table_.OwnerName;
+    item.GroupName = table_.GroupName;
+    item.OwnerPermissions = item.GroupPermissions = item.OtherPermissions = view.owner_permissions;
+  }
+  table_ = {};
+}
+
+const std::vector<TListOutputItem>& TListOutput::Items() const {
+  MakeItems();
+  return items_;
+}
+
+std::vector<TListOutputItem>& TListOutput::Items() {
+  MakeItems();
+  return items_;
+}
+
+TListOutput::EntryView TListOutput::ViewAt(std::size_t index) const {
+  return items_.empty() ? ViewOf(table_, table_.Rows[index]) : ViewOf(items_[index]);
 }
 
 std::string FormatLongLine(const TListOutputItem& item, bool full_time, const TListClock& clock) {
   std::string line;
   line.reserve(64 + item.FileName.size());
   ListDateFormatter dates(full_time, clock);
-  AppendLongLine(line, item, dates);
+  AppendLongLine(line, ViewOf(item), dates);
   return line;
 }
 
 std::string FormatFactLine(const TListOutputItem& item, unsigned facts, const TListClock& clock) {
   std::string line;
   line.reserve(64 + item.FileName.size());
-  AppendFactLine(line, item, facts, clock);
+  AppendFactLine(line, ViewOf(item), facts, clock);
   return line;
 }
 
@@ -393,14 +512,14 @@ void TListingText::EndLine(std::size_t start) {
 void TListOutput::WriteLongLines(const TListClock& clock, TListingText& text) const {
   ListDateFormatter dates(HasSwitch('T'), clock);
   std::string scratch;
-  scratch.reserve(items_.size() * 80);
+  scratch.reserve(Count() * 80);
   const std::vector<Selected> selected = SelectedSorted(
-      [&](const TListOutputItem& item, std::string& out) { AppendLongLine(out, item, dates); },
+      [&](std::size_t index, std::string& out) { AppendLongLine(out, ViewAt(index), dates); },
       &scratch);
   text.bytes.reserve(text.bytes.size() + scratch.size() + selected.size() * 2 + 16);
   if (ExportTotalLine) {
     std::uint64_t blocks = 0;
-    for (const Selected& entry : selected) blocks += entry.item->NumberBlocks;
+    for (const Selected& entry : selected) blocks += ViewAt(entry.index).blocks;
     text.AppendLine("total " + std::to_string(blocks));
   }
   for (const Selected& entry : selected)
@@ -411,15 +530,15 @@ void TListOutput::WriteNameLines(const TListClock& clock, TListingText& text) co
   if (HasSwitch('l')) return WriteLongLines(clock, text);
   const std::vector<Selected> selected = SelectedSorted({}, nullptr);
   text.bytes.reserve(text.bytes.size() + selected.size() * 32);
-  for (const Selected& entry : selected) text.AppendLine(entry.item->FileName);
+  for (const Selected& entry : selected) text.AppendLine(NameAt(entry.index));
 }
 
 void TListOutput::WriteFactLines(unsigned facts, const TListClock& clock,
                                  TListingText& text) const {
-  text.bytes.reserve(text.bytes.size() + items_.size() * 72);
-  for (const TListOutputItem& item : items_) {
+  text.bytes.reserve(text.bytes.size() + Count() * 72);
+  for (std::size_t index = 0; index < Count(); ++index) {
     const std::size_t start = text.bytes.size();
-    AppendFactLine(text.bytes, item, facts, clock);
+    AppendFactLine(text.bytes, ViewAt(index), facts, clock);
     text.EndLine(start);
   }
 }

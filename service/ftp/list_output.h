@@ -38,6 +38,28 @@ struct TListOutputItem {
   std::string MLSTPermissions;
 };
 
+// A whole directory as the server's listing handler reads it, held compactly: the names in one
+// buffer (each followed by a NUL) and a small row per entry. Every row shows the table's owner
+// and group names, and the same permissions for owner, group and others: "r", then "w" when
+// writable, then "x" when executable.
+struct TListTableRow {
+  std::uint32_t NameOffset = 0;
+  std::uint32_t NameSize = 0;
+  bool Directory = false;
+  bool Writable = true;
+  bool Executable = false;
+  std::uint64_t Size = 0;
+  std::chrono::local_seconds ModifiedDate{};
+  std::chrono::sys_seconds ModifiedDateGMT{};
+};
+
+struct TListTable {
+  std::string Names;
+  std::vector<TListTableRow> Rows;
+  std::string OwnerName;
+  std::string GroupName;
+};
+
 // The moment a listing is formatted against: today's local date (for the recent/older date
 // forms) and the current offset of local time from UTC (for fact lines). Tests set both.
 struct TListClock {
@@ -73,12 +95,18 @@ class TListOutput {
   bool ExportTotalLine = true;
 
   // The returned entry stays valid until the next Add beyond the reserved room.
-  TListOutputItem& Add() { return items_.emplace_back(); }
+  TListOutputItem& Add() { return Items().emplace_back(); }
   // Room for count entries in all, so a large directory is read without moving entries.
-  void Reserve(std::size_t count) { items_.reserve(count); }
-  std::size_t Count() const { return items_.size(); }
-  const std::vector<TListOutputItem>& Items() const { return items_; }
-  std::vector<TListOutputItem>& Items() { return items_; }
+  void Reserve(std::size_t count) { Items().reserve(count); }
+  // Replaces the entries by a whole directory in compact form; the lines are formatted from it
+  // directly. Items() turns it into entries when they are asked for.
+  void SetTable(TListTable table);
+  std::size_t Count() const { return items_.size() + table_.Rows.size(); }
+  const std::vector<TListOutputItem>& Items() const;
+  std::vector<TListOutputItem>& Items();
+
+  // What the lines show of one entry, whether it is held as an item or as a table row.
+  struct EntryView;
 
   bool HasSwitch(char letter) const { return Switches.find(letter) != std::string::npos; }
 
@@ -103,14 +131,20 @@ class TListOutput {
   // beginning with "." first ("." then ".."), then the locale's collation (LC_COLLATE),
   // case-sensitive.
   struct Selected {
-    const TListOutputItem* item;
+    std::size_t index;       // of the entry
     std::size_t begin, end;  // what format wrote for it in scratch
   };
-  using ScratchFormat = std::function<void(const TListOutputItem&, std::string&)>;
+  using ScratchFormat = std::function<void(std::size_t index, std::string&)>;
   // With scratch, format appends each selected entry's text to it, in reading order.
   std::vector<Selected> SelectedSorted(const ScratchFormat& format, std::string* scratch) const;
+  std::string_view NameAt(std::size_t index) const;
+  EntryView ViewAt(std::size_t index) const;
+  // The table's rows as entries, once.
+  void MakeItems() const;
 
-  std::vector<TListOutputItem> items_;
+  // Either holds the entries; the table only until items are asked for.
+  mutable std::vector<TListOutputItem> items_;
+  mutable TListTable table_;
 };
 
 // One LIST line of an entry; full_time is the "T" switch.

@@ -159,6 +159,41 @@ TEST_F(ListingHandlerTest, SubdirectoryHasDotAndDotDot) {
   EXPECT_EQ(List("/to-dir/").size(), 3u);  // through a link that stays beneath the home
 }
 
+// A large directory is read in batches and examined on two threads: every entry comes back
+// once, with its own values, and the lines are formatted from the compact table.
+TEST_F(ListingHandlerTest, LargeDirectoryListsEveryEntryOnce) {
+  constexpr std::size_t kEntries = 9000;  // two full batches and part of a third
+  fs::create_directory(home_ / "big");
+  for (std::size_t index = 0; index < kEntries; ++index) {
+    const std::string name = "f" + std::to_string(index) + (index % 7 == 0 ? ".exe" : "");
+    if (index % 1000 == 0) {
+      fs::create_directory(home_ / "big" / name);
+    } else {
+      std::ofstream(home_ / "big" / name) << std::string(index % 13, 'x');
+    }
+  }
+  std::map<std::string, TListOutputItem> items = List("/big/");
+  ASSERT_EQ(items.size(), kEntries + 2);
+  for (std::size_t index = 0; index < kEntries; index += 7) {
+    const std::string name = "f" + std::to_string(index) + (index % 7 == 0 ? ".exe" : "");
+    const TListOutputItem& item = items.at(name);
+    EXPECT_EQ(item.ItemType, index % 1000 == 0 ? TDirItemType::ditDirectory : TDirItemType::ditFile)
+        << name;
+    if (index % 1000 != 0) {
+      EXPECT_EQ(item.Size, index % 13) << name;
+    }
+    EXPECT_EQ(item.OwnerPermissions, "rwx") << name;
+  }
+
+  TListOutput listing;
+  server_.Engine().OnListDirectory(context_, "/big/", "", "NLST", listing);
+  TListingText names;
+  listing.WriteNameLines(TListClock::Now(), names);
+  EXPECT_EQ(names.line_count, kEntries);
+  EXPECT_EQ(names.bytes.substr(0, 8), "f0.exe\r\n");  // name order: f0.exe, f1, f10, ...
+  EXPECT_EQ(names.bytes.substr(8, 4), "f1\r\n");
+}
+
 TEST_F(ListingHandlerTest, NothingListedForWhatIsNoReadableDirectoryBeneathTheHome) {
   fs::create_directory(home_ / "locked");
   fs::permissions(home_ / "locked", fs::perms::none);
