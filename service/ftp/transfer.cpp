@@ -16,6 +16,9 @@ namespace {
 
 // Protected downloads read blocks of whole 16 KiB records, so every record goes out full.
 constexpr std::size_t kProtectedBlockSize = 16 * 16384;
+// Plain downloads go out ten blocks per round: the control connection is polled once for the
+// ten, which spares two system calls per block and leaves an ABOR waiting at most 1 MB longer.
+constexpr std::size_t kSendFileBlockSize = 10 * kTransferBlockSize;
 // Uploads are read in large buffers and written straight to the file.
 constexpr std::size_t kReceiveBufferSize = 256 * 1024;
 // A listing goes out in pieces of this size when it is not throttled.
@@ -63,7 +66,9 @@ void SendStream(TDataChannel& channel, FileStream& stream, ControlSession& sessi
   TThrottler* throttle = channel.Intercept();
   // Plain, unthrottled downloads go from the file to the socket inside the kernel.
   TcpSocket* plain = throttle ? nullptr : io.PlainSocket();
-  const std::size_t block_size = plain || throttle ? kTransferBlockSize : kProtectedBlockSize;
+  const std::size_t block_size = plain      ? kSendFileBlockSize
+                                 : throttle ? kTransferBlockSize
+                                            : kProtectedBlockSize;
   std::vector<char> buffer(plain ? 0 : block_size);
   while (position < size && !channel.FStopped) {
     const auto block = static_cast<std::size_t>(std::min<long long>(size - position, block_size));
@@ -116,7 +121,7 @@ std::optional<bool> SpliceStream(TDataChannel& channel, TcpSocket& socket, const
   long long position = stream.Position();
   try {
     while (!channel.FStopped) {
-      if (socket.SpliceToFile(stream.Fd(), &position, pipe, kReceiveBufferSize) == 0) break;
+      if (socket.SpliceToFile(stream.Fd(), &position, pipe, pipe.Capacity()) == 0) break;
     }
   } catch (const SocketError&) {
     stream.Seek(position);
