@@ -5,16 +5,19 @@ Builds CorvaneServer in Release (into <source>/build-bench unless --no-build), s
 directory with one account whose home holds a file of --size-mib MiB of random bytes, starts
 the real server on 127.0.0.1 and runs curl --runs times for each direction (passive mode, or
 active with --active). Each run is checked for the full byte count; an upload is checked by
-size and then deleted (with a sync, so every run starts alike). Prints the median and the best run in MiB/s (curl's own average for the
-run, 1 MiB = 1,048,576 bytes).
+size and then deleted (with a sync, so every run starts alike). Prints the median and the best
+run in MiB/s (curl's own average for the run, 1 MiB = 1,048,576 bytes).
 
 With --compare the same runs go against vsftpd when it is installed (--install-vsftpd tries
 apt-get first), serving the same directory anonymously. With --tls every transfer is protected
 (explicit FTPS: curl --ssl-reqd, PROT P) and vsftpd is given the same certificate and forced
 to TLS for logins and data. In the same run it measures the machine's limits
 (machine_limits.py): sendfile of the payload to a discarding reader over loopback for RETR,
-write(2) of the payload into a new file for STOR, and with --tls the rate one core encrypts
-AES-256-GCM in 16 KiB blocks (openssl speed); each median is printed as a share of its limit.
+write(2) of the payload into a new file for STOR, each once before every Corvane run of its
+direction (so both meet the same state of a machine whose speed varies from minute to
+minute), and with --tls the rate one core encrypts AES-256-GCM in 16 KiB blocks (openssl
+speed). Corvane's median is printed as a share of the median limit and its best run as a share
+of the best limit, with the server's CPU seconds per GiB (curl runs on the other core).
 Not a test: nothing here decides success beyond the byte counts.
 """
 
@@ -58,61 +61,104 @@ def curl(args):
     return float(speed) / MIB, int(float(size))
 
 
-def measure(base_url, data_dir, payload_size, runs, active):
+def process_cpu_seconds(pid):
+    """User and system CPU seconds a process has used so far (all its threads)."""
+    with open("/proc/%d/stat" % pid) as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+class Series:
+    """One direction's runs: curl's speeds, the limit measured just before each run (when
+    limits are measured), and the server's CPU seconds per run (when its process is known)."""
+
+    def __init__(self):
+        self.speeds, self.limits, self.cpu = [], [], []
+
+
+def measure(base_url, data_dir, payload_size, runs, active, limits=None, server_pid=None):
+    """RETR then STOR, runs times each. limits maps a direction to a function that measures
+    the machine's limit once; it runs before every transfer of that direction, so the limit
+    and the server meet the same state of the machine, which varies widely here."""
     mode = ["--ftp-port", "-"] if active else []
-    retr, stor = [], []
-    for _ in range(runs):
-        speed, size = curl([*mode, "-o", "/dev/null", "-w", "%{speed_download} %{size_download}",
-                            base_url + "/big.bin"])
-        if size != payload_size:
-            raise RuntimeError("RETR moved %d of %d bytes" % (size, payload_size))
-        retr.append(speed)
+    series = {"RETR": Series(), "STOR": Series()}
     upload = os.path.join(data_dir, "upload", "up.bin")
-    for _ in range(runs):
-        speed, size = curl([*mode, "-T", os.path.join(data_dir, "big.bin"),
-                            "-w", "%{speed_upload} %{size_upload}", base_url + "/upload/up.bin"])
-        stored = os.path.getsize(upload)
-        if size != payload_size or stored != payload_size:
-            raise RuntimeError("STOR moved %d of %d bytes, file has %d"
-                               % (size, payload_size, stored))
-        os.remove(upload)
-        os.sync()  # every upload starts with the same clean page cache
-        stor.append(speed)
-    return retr, stor
+    transfers = {
+        "RETR": [*mode, "-o", "/dev/null", "-w", "%{speed_download} %{size_download}",
+                 base_url + "/big.bin"],
+        "STOR": [*mode, "-T", os.path.join(data_dir, "big.bin"),
+                 "-w", "%{speed_upload} %{size_upload}", base_url + "/upload/up.bin"],
+    }
+    for direction, arguments in transfers.items():
+        runs_of = series[direction]
+        for _ in range(runs):
+            if limits and limits.get(direction):
+                runs_of.limits.append(limits[direction]())
+            cpu_before = process_cpu_seconds(server_pid) if server_pid else 0
+            speed, size = curl(arguments)
+            if server_pid:
+                runs_of.cpu.append(process_cpu_seconds(server_pid) - cpu_before)
+            if size != payload_size:
+                raise RuntimeError("%s moved %d of %d bytes" % (direction, size, payload_size))
+            if direction == "STOR":
+                stored = os.path.getsize(upload)
+                if stored != payload_size:
+                    raise RuntimeError("STOR stored %d of %d bytes" % (stored, payload_size))
+                os.remove(upload)
+                os.sync()  # every upload starts with the same clean page cache
+            runs_of.speeds.append(speed)
+    return series
 
 
-def report(server, direction, speeds, limit=None):
+def report(server, direction, runs_of, payload_size, limit=None):
+    """The median and best run; against the limit, the median run as a share of the median
+    limit and the best as a share of the best; the server's CPU time per GiB."""
+    speeds = runs_of.speeds
     median = statistics.median(speeds)
-    share = "  %5.1f %% of the limit" % (100 * median / limit) if limit else ""
-    print("%-8s %-4s median %8.1f MiB/s  best %8.1f MiB/s%s  runs: %s"
-          % (server, direction, median, max(speeds), share,
-             " ".join("%.1f" % s for s in speeds)))
+    line = "%-8s %-4s median %8.1f MiB/s  best %8.1f MiB/s" % (server, direction, median,
+                                                                max(speeds))
+    limits = runs_of.limits or ([limit] if limit else [])
+    if limits:
+        line += "  %5.1f %% / %5.1f %% of the limit" % (100 * median / statistics.median(limits),
+                                                         100 * max(speeds) / max(limits))
+    if runs_of.cpu:
+        per_gib = statistics.median(runs_of.cpu) * (1024 * MIB) / payload_size
+        line += "  server CPU %.2f s/GiB" % per_gib
+    print(line + "  runs: " + " ".join("%.1f" % s for s in speeds))
 
 
-def measure_limits(data_dir, runs, tls):
-    """The machine's limits for each direction, measured now: the best of runs, since a limit
-    is what the machine can do and single runs here vary widely."""
+def limit_functions(data_dir, tls):
+    """What each direction's limit is measured with; None for both with --tls, where the limit
+    is one core's cipher rate, measured once."""
+    if tls:
+        return None
     payload = os.path.join(data_dir, "big.bin")
+    return {"RETR": lambda: machine_limits.sendfile_limit(payload),
+            "STOR": lambda: machine_limits.write_limit(payload, os.path.join(data_dir, "upload"))}
+
+
+def print_limits(series, tls):
     if tls:
         core = machine_limits.cipher_limit("aes-256-gcm")
         print("limit    one core encrypts AES-256-GCM (16 KiB blocks): %s"
               % ("%.1f MiB/s" % core if core else "unknown"))
-        return {"RETR": core, "STOR": core}
-    sendfile = max(machine_limits.sendfile_limit(payload) for _ in range(runs))
-    write = max(machine_limits.write_limit(payload, os.path.join(data_dir, "upload"))
-                for _ in range(runs))
-    print("limit    RETR: sendfile to a discarding reader over loopback  %8.1f MiB/s" % sendfile)
-    print("limit    STOR: write(2) of the bytes into a new file          %8.1f MiB/s" % write)
-    return {"RETR": sendfile, "STOR": write}
+        return core
+    for direction, text in (("RETR", "sendfile to a discarding reader over loopback"),
+                            ("STOR", "write(2) of the bytes into a new file         ")):
+        limits = series[direction].limits
+        print("limit    %s: %s  median %8.1f MiB/s  best %8.1f MiB/s  runs: %s"
+              % (direction, text, statistics.median(limits), max(limits),
+                 " ".join("%.1f" % value for value in limits)))
+    return None
 
 
-def run_corvane(binary, data_dir, payload_size, runs, active):
+def run_corvane(binary, data_dir, payload_size, runs, active, limits):
     os.environ["CORVANE_SERVER"] = binary
     user = ftp_harness.User(USER, PASSWORD, data_dir)
     with ftp_harness.CorvaneServer(users=[user]) as server:
         server.start()
         url = "ftp://%s:%s@127.0.0.1:%d" % (USER, PASSWORD, server.ftp_port)
-        return measure(url, data_dir, payload_size, runs, active)
+        return measure(url, data_dir, payload_size, runs, active, limits, server.process.pid)
 
 
 def find_vsftpd(install):
@@ -155,7 +201,7 @@ def run_vsftpd(vsftpd, work_dir, data_dir, payload_size, runs, active, tls=False
                 raise RuntimeError("vsftpd did not start")
             time.sleep(0.05)
         return measure("ftp://anonymous:@127.0.0.1:%d" % port, data_dir, payload_size, runs,
-                       active)
+                       active)  # vsftpd forks per session: its CPU time is not followed
     finally:
         process.send_signal(signal.SIGTERM)
         try:
@@ -196,20 +242,22 @@ def main():
         print("payload %d MiB, %d runs per direction, %s mode, %s, curl over 127.0.0.1"
               % (args.size_mib, args.runs, "active" if args.active else "passive",
                  "FTPS (PROT P)" if args.tls else "plain FTP"))
-        limits = measure_limits(data_dir, args.runs, args.tls)
-        retr, stor = run_corvane(binary, data_dir, payload_size, args.runs, args.active)
-        report("Corvane", "RETR", retr, limits["RETR"])
-        report("Corvane", "STOR", stor, limits["STOR"])
+        series = run_corvane(binary, data_dir, payload_size, args.runs, args.active,
+                             limit_functions(data_dir, args.tls))
+        core = print_limits(series, args.tls)
+        for direction in ("RETR", "STOR"):
+            report("Corvane", direction, series[direction], payload_size, core)
 
         if args.compare:
             vsftpd = find_vsftpd(args.install_vsftpd)
             if not vsftpd:
                 print("vsftpd        not installed; no comparison")
             else:
-                retr, stor = run_vsftpd(vsftpd, work_dir, data_dir, payload_size, args.runs,
-                                        args.active, args.tls)
-                report("vsftpd", "RETR", retr, limits["RETR"])
-                report("vsftpd", "STOR", stor, limits["STOR"])
+                theirs = run_vsftpd(vsftpd, work_dir, data_dir, payload_size, args.runs,
+                                    args.active, args.tls)
+                for direction in ("RETR", "STOR"):
+                    limit = core or max(series[direction].limits)
+                    report("vsftpd", direction, theirs[direction], payload_size, limit)
     finally:
         shutil.rmtree(work_dir, ignore_errors=True)
 
