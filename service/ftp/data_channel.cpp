@@ -78,7 +78,7 @@ bool TDataChannel::Open(bool tls_client_role) {
       // Tickets belong on the control connection, where clients read them; one left unread on
       // a data connection makes the client's close a reset that can destroy an upload's tail.
       options.session_tickets = false;
-      options.read_ahead = true;
+      options.bulk = true;
       // One context for the listener: clients resume the control connection's session here.
       SSL_CTX* context = FServer.TlsHandler ? FServer.TlsHandler->Context() : nullptr;
       io_ = TlsStream::Handshake(socket_, context, options);

@@ -24,10 +24,11 @@ struct TlsStreamOptions {
   bool session_tickets = true;
   // The handshake fails with TlsError when it has not completed within this time.
   int handshake_timeout_ms = 30000;
-  // Read as much as the socket holds into the session (fewer system calls for bulk data).
+  // A bulk data stream: reads take as much as the socket holds into the session, and the
+  // records of one SendAll go out together in large sends (fewer system calls and packets).
   // Not for a control connection: REIN returns it to plain text, and plain bytes read ahead
   // into the session would be lost.
-  bool read_ahead = false;
+  bool bulk = false;
 };
 
 // A TLS session over a socket that it does not own (the socket must outlive it and be
@@ -43,7 +44,7 @@ class TlsStream : public ByteStream {
   TlsStream& operator=(const TlsStream&) = delete;
 
   void SendAll(const void* data, std::size_t size) override;
-  // With read_ahead, fills the buffer with every record that is available without waiting
+  // On a bulk stream, fills the buffer with every record that is available without waiting
   // (after waiting for the first); otherwise returns the data of one record. A TCP end without
   // close_notify counts as a clean end only at a record boundary; one inside a record, or a reset,
   // throws SocketError (after the bytes before it have been returned).
@@ -60,6 +61,8 @@ class TlsStream : public ByteStream {
   explicit TlsStream(TcpSocket& socket);
   // Throws SocketError when the socket's stop signal is raised.
   void CheckStop() const;
+  // Sends what the transport has gathered, waiting as needed; throws SocketError on failure.
+  void SendGathered();
   // One SSL_read attempt: the count, 0 at a clean end, nullopt when it must wait (and then
   // whether for reading or writing in *want_write).
   std::optional<std::size_t> ReadOnce(void* buffer, std::size_t size, bool* want_write);
@@ -71,7 +74,7 @@ class TlsStream : public ByteStream {
   TcpSocket& socket_;
   std::unique_ptr<Parts> parts_;  // the transport and its BIO method; outlive the session
   std::unique_ptr<SSL, SslDeleter> ssl_;
-  bool read_ahead_ = false;
+  bool bulk_ = false;
   std::string failure_;  // a read failure met after bytes were returned; thrown next
 };
 

@@ -180,6 +180,44 @@ class TlsStreamTest : public ::testing::Test {
 
 TempDir* TlsStreamTest::dir_ = nullptr;
 
+// A bulk stream gathers records into large sends: when the peer reads late, a send stops
+// midway and resumes; SendAll returns with every byte out, in order, and close_notify (sent
+// outside any SendAll) follows it.
+TEST_F(TlsStreamTest, BulkSendsArriveWholeAndInOrderWhenThePeerReadsLate) {
+  MemoryClient client(client_ctx_.get(), client_fd_.Get());
+  TlsStreamOptions options;
+  options.session_tickets = false;
+  options.bulk = true;
+  std::unique_ptr<TlsStream> stream = Connect(client, options);
+  std::string payload(8 * 1024 * 1024 + 12345, '\0');
+  for (std::size_t index = 0; index < payload.size(); ++index)
+    payload[index] = static_cast<char>((index * 7 + index / 65536) & 0xFF);
+  auto sender = std::async(std::launch::async, [&] {
+    for (std::size_t at = 0; at < payload.size(); at += 300000)
+      stream->SendAll(payload.data() + at, std::min<std::size_t>(300000, payload.size() - at));
+    stream->Finish();
+  });
+  std::this_thread::sleep_for(200ms);  // the socket buffers fill: sends wait midway
+
+  std::string received;
+  bool closed = false;
+  char buffer[65536];
+  for (int round = 0; round < 100000 && !closed; ++round) {
+    const int got = SSL_read(client.Ssl(), buffer, sizeof buffer);
+    if (got > 0) {
+      received.append(buffer, static_cast<std::size_t>(got));
+    } else if (SSL_get_error(client.Ssl(), got) == SSL_ERROR_ZERO_RETURN) {
+      closed = true;
+    } else if (!client.Pull()) {
+      break;
+    }
+  }
+  sender.get();
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(received.size(), payload.size());
+  EXPECT_TRUE(received == payload);
+}
+
 TEST_F(TlsStreamTest, BytesDecryptedInsideTheSessionCountAsReadable) {
   MemoryClient client(client_ctx_.get(), client_fd_.Get());
   std::unique_ptr<TlsStream> stream = Connect(client);
@@ -216,7 +254,7 @@ TEST_P(TlsStreamEndTest, OnlyACompleteRecordStreamEndsCleanly) {
   // As on data connections: a ticket the client never reads would turn its close into a reset.
   TlsStreamOptions options;
   options.session_tickets = false;
-  options.read_ahead = true;
+  options.bulk = true;
   std::unique_ptr<TlsStream> stream = Connect(client, options);
   std::string wire = client.Seal(std::string(20000, 'x'));
   wire.resize(wire.size() - end.cut_bytes);
