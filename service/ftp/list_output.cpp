@@ -137,15 +137,15 @@ std::string CollationKey(std::string_view view) {
   return key;
 }
 
-// Below this many entries a second sorting thread costs more than it saves.
-constexpr std::size_t kParallelSortMinimum = 16384;
+// Below this many entries a second thread costs more than it saves.
+constexpr std::size_t kParallelMinimum = 16384;
 
 // Sorts the two halves at once, one on a second thread, then merges them.
 template <class Record, class Less>
 void SortOnTwoThreads(std::vector<Record>& records, Less less) {
   const auto middle = records.begin() + static_cast<std::ptrdiff_t>(records.size() / 2);
   std::optional<std::thread> helper;
-  if (records.size() >= kParallelSortMinimum) {
+  if (records.size() >= kParallelMinimum) {
     try {
       helper.emplace([&] { std::sort(middle, records.end(), less); });
     } catch (const std::system_error&) {
@@ -155,6 +155,34 @@ void SortOnTwoThreads(std::vector<Record>& records, Less less) {
   std::sort(records.begin(), middle, less);
   helper->join();
   std::inplace_merge(records.begin(), middle, records.end(), less);
+}
+
+// Runs work(worker, begin, end) over [0, count): a large count is split between this thread
+// (worker 0, the first half) and a second one (worker 1); a small one is all worker 0's.
+template <class Work>
+void RunOnTwoThreads(std::size_t count, Work work) {
+  const std::size_t half = count / 2;
+  std::optional<std::thread> helper;
+  if (count >= kParallelMinimum) {
+    try {
+      helper.emplace([&] { work(1, half, count); });
+    } catch (const std::system_error&) {
+    }
+  }
+  work(0, 0, helper ? half : count);
+  if (helper) helper->join();
+}
+
+bool IsPrintable(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+// Encodes for the wire (EncodeListingLine) what was appended to text from start on.
+void EncodeTail(std::string& text, std::size_t start, bool utf8) {
+  if (IsPrintable(std::string_view(text).substr(start))) return;
+  std::string line = EncodeListingLine(text.substr(start), utf8);
+  text.resize(start);
+  text += line;
 }
 
 // Whether the locale's collation is the order of the bytes (the C locales; C.UTF-8 orders by
@@ -324,39 +352,85 @@ TListClock TListClock::Now() {
   return clock;
 }
 
-std::vector<TListOutput::Selected> TListOutput::SelectedSorted(const ScratchFormat& format,
-                                                               std::string* scratch) const {
+struct TListOutput::SortedLines {
+  std::vector<std::string_view> lines;
+  std::uint64_t blocks = 0;  // the selected entries' blocks, for the total line
+  std::string scratch[2];    // where the lines that are not names lie
+};
+
+void TListOutput::SortLines(const TListClock* long_lines, bool utf8, SortedLines& out) const {
   const bool all = HasSwitch('a');
-  // Selects in reading order, formatting into scratch while each entry is at hand: sorted
-  // order visits the entries at random.
-  std::vector<Selected> selected;
-  std::vector<int> groups;
-  selected.reserve(Count());
-  groups.reserve(Count());
-  for (std::size_t index = 0; index < Count(); ++index) {
-    const int group = NameGroup(NameAt(index));
-    if (!all && group < 2) continue;
-    Selected entry{index, 0, 0};
-    if (scratch) {
-      entry.begin = scratch->size();
-      format(index, *scratch);
-      entry.end = scratch->size();
+  // A line as one worker selects it: in its scratch (base null) or one of the names.
+  struct Line {
+    const char* base;
+    std::size_t offset, size;
+    std::uint32_t index;  // of the entry
+    int group;
+  };
+  std::vector<Line> part[2];
+  std::uint64_t blocks[2] = {0, 0};
+  // Selects and formats a range of entries in reading order, encoding each line while it is
+  // at hand; the two halves of a large listing are done at once.
+  RunOnTwoThreads(Count(), [&](int worker, std::size_t begin, std::size_t end) {
+    std::string& scratch = out.scratch[worker];
+    std::vector<Line>& lines = part[worker];
+    lines.reserve(end - begin);
+    std::optional<ListDateFormatter> dates;
+    if (long_lines) {
+      dates.emplace(HasSwitch('T'), *long_lines);
+      scratch.reserve((end - begin) * 80);
     }
-    selected.push_back(entry);
-    groups.push_back(group);
+    for (std::size_t index = begin; index < end; ++index) {
+      const std::string_view name = NameAt(index);
+      const int group = NameGroup(name);
+      if (!all && group < 2) continue;
+      Line line{nullptr, scratch.size(), 0, static_cast<std::uint32_t>(index), group};
+      if (long_lines) {
+        const EntryView view = ViewAt(index);
+        blocks[worker] += view.blocks;
+        AppendLongLine(scratch, view, *dates);
+        EncodeTail(scratch, line.offset, utf8);
+      } else if (IsPrintable(name)) {
+        line.base = name.data();
+        line.offset = 0;
+      } else {
+        scratch += EncodeListingLine(std::string(name), utf8);
+      }
+      line.size = (line.base ? name.size() + line.offset : scratch.size()) - line.offset;
+      lines.push_back(line);
+    }
+  });
+  out.blocks = blocks[0] + blocks[1];
+  // Every scratch is complete now: the lines can point into them.
+  std::vector<std::string_view> texts;
+  std::vector<std::uint32_t> entries;
+  std::vector<int> groups;
+  const std::size_t selected = part[0].size() + part[1].size();
+  texts.reserve(selected);
+  entries.reserve(selected);
+  groups.reserve(selected);
+  for (int worker = 0; worker < 2; ++worker) {
+    for (const Line& line : part[worker]) {
+      const char* base = line.base ? line.base : out.scratch[worker].data();
+      texts.emplace_back(base + line.offset, line.size);
+      entries.push_back(line.index);
+      groups.push_back(line.group);
+    }
   }
+  const auto name_of = [&](std::uint32_t position) { return NameAt(entries[position]); };
   std::vector<std::uint32_t> order;
+  order.reserve(selected);
   if (CollationIsBytewise()) {
     // Sorted on small records: the group, the name's first 16 bytes as two big-endian
     // numbers (most comparisons end there), then the whole name.
     struct Record {
       std::uint64_t prefix[2];
-      std::uint32_t position;  // in selected
+      std::uint32_t position;
       int group;
     };
-    std::vector<Record> records(selected.size());
-    for (std::size_t position = 0; position < selected.size(); ++position) {
-      const std::string_view name = NameAt(selected[position].index);
+    std::vector<Record> records(selected);
+    for (std::size_t position = 0; position < selected; ++position) {
+      const std::string_view name = name_of(static_cast<std::uint32_t>(position));
       Record& record = records[position];
       record = {{0, 0}, static_cast<std::uint32_t>(position), groups[position]};
       for (std::size_t index = 0; index < 16; ++index) {
@@ -368,9 +442,8 @@ std::vector<TListOutput::Selected> TListOutput::SelectedSorted(const ScratchForm
       if (a.group != b.group) return a.group < b.group;
       if (a.prefix[0] != b.prefix[0]) return a.prefix[0] < b.prefix[0];
       if (a.prefix[1] != b.prefix[1]) return a.prefix[1] < b.prefix[1];
-      return NameAt(selected[a.position].index) < NameAt(selected[b.position].index);
+      return name_of(a.position) < name_of(b.position);
     });
-    order.reserve(records.size());
     for (const Record& record : records) order.push_back(record.position);
   } else {
     struct Keyed {
@@ -379,24 +452,22 @@ std::vector<TListOutput::Selected> TListOutput::SelectedSorted(const ScratchForm
       std::uint32_t position;
     };
     std::vector<Keyed> keyed;
-    keyed.reserve(selected.size());
-    for (std::size_t position = 0; position < selected.size(); ++position)
-      keyed.push_back({groups[position], CollationKey(NameAt(selected[position].index)),
-                       static_cast<std::uint32_t>(position)});
+    keyed.reserve(selected);
+    for (std::size_t position = 0; position < selected; ++position) {
+      const auto at = static_cast<std::uint32_t>(position);
+      keyed.push_back({groups[position], CollationKey(name_of(at)), at});
+    }
     // One key per name up front, so sorting costs string comparisons and not collations.
     SortOnTwoThreads(keyed, [&](const Keyed& a, const Keyed& b) {
       if (a.group != b.group) return a.group < b.group;
       const int compared = a.key.compare(b.key);
       if (compared != 0) return compared < 0;
-      return NameAt(selected[a.position].index) < NameAt(selected[b.position].index);
+      return name_of(a.position) < name_of(b.position);
     });
-    order.reserve(keyed.size());
     for (const Keyed& entry : keyed) order.push_back(entry.position);
   }
-  std::vector<Selected> sorted;
-  sorted.reserve(order.size());
-  for (const std::uint32_t position : order) sorted.push_back(selected[position]);
-  return sorted;
+  out.lines.reserve(selected);
+  for (const std::uint32_t position : order) out.lines.push_back(texts[position]);
 }
 
 std::string_view TListOutput::NameAt(std::size_t index) const {
@@ -496,41 +567,46 @@ void TListingText::AppendLine(std::string_view line) {
   EndLine(start);
 }
 
-void TListingText::EndLine(std::size_t start) {
-  const bool printable = std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(start),
-                                     bytes.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
-  if (!printable) {
-    std::string line = EncodeListingLine(bytes.substr(start), utf8);
-    bytes.resize(start);
-    bytes += line;
+void TListingText::AppendEncodedLines(const std::vector<std::string_view>& lines) {
+  // Where each line goes, and the polling points, first; then the bytes, the halves of a large
+  // listing copied at once.
+  std::vector<std::size_t> offsets(lines.size());
+  std::size_t end = bytes.size();
+  for (std::size_t index = 0; index < lines.size(); ++index) {
+    offsets[index] = end;
+    end += lines[index].size() + 2;
+    if ((line_count + index) % kLinesPerPoll == 0) poll_offsets.push_back(end);
   }
+  line_count += lines.size();
+  bytes.resize(end);
+  RunOnTwoThreads(lines.size(), [&](int, std::size_t begin, std::size_t stop) {
+    for (std::size_t index = begin; index < stop; ++index) {
+      char* out = bytes.data() + offsets[index];
+      std::memcpy(out, lines[index].data(), lines[index].size());
+      std::memcpy(out + lines[index].size(), "\r\n", 2);
+    }
+  });
+}
+
+void TListingText::EndLine(std::size_t start) {
+  EncodeTail(bytes, start, utf8);
   bytes += "\r\n";
   if (line_count % kLinesPerPoll == 0) poll_offsets.push_back(bytes.size());
   ++line_count;
 }
 
 void TListOutput::WriteLongLines(const TListClock& clock, TListingText& text) const {
-  ListDateFormatter dates(HasSwitch('T'), clock);
-  std::string scratch;
-  scratch.reserve(Count() * 80);
-  const std::vector<Selected> selected = SelectedSorted(
-      [&](std::size_t index, std::string& out) { AppendLongLine(out, ViewAt(index), dates); },
-      &scratch);
-  text.bytes.reserve(text.bytes.size() + scratch.size() + selected.size() * 2 + 16);
-  if (ExportTotalLine) {
-    std::uint64_t blocks = 0;
-    for (const Selected& entry : selected) blocks += ViewAt(entry.index).blocks;
-    text.AppendLine("total " + std::to_string(blocks));
-  }
-  for (const Selected& entry : selected)
-    text.AppendLine(std::string_view(scratch).substr(entry.begin, entry.end - entry.begin));
+  SortedLines sorted;
+  SortLines(&clock, text.utf8, sorted);
+  if (ExportTotalLine) text.AppendLine("total " + std::to_string(sorted.blocks));
+  text.AppendEncodedLines(sorted.lines);
 }
 
 void TListOutput::WriteNameLines(const TListClock& clock, TListingText& text) const {
   if (HasSwitch('l')) return WriteLongLines(clock, text);
-  const std::vector<Selected> selected = SelectedSorted({}, nullptr);
-  text.bytes.reserve(text.bytes.size() + selected.size() * 32);
-  for (const Selected& entry : selected) text.AppendLine(NameAt(entry.index));
+  SortedLines sorted;
+  SortLines(nullptr, text.utf8, sorted);
+  text.AppendEncodedLines(sorted.lines);
 }
 
 void TListOutput::WriteFactLines(unsigned facts, const TListClock& clock,
@@ -545,8 +621,7 @@ void TListOutput::WriteFactLines(unsigned facts, const TListClock& clock,
 
 std::string EncodeListingLine(std::string line, bool utf8) {
   // Most lines are printable ASCII already and go out as they are.
-  if (std::all_of(line.begin(), line.end(), [](char c) { return c >= 0x20 && c < 0x7F; }))
-    return line;
+  if (IsPrintable(line)) return line;
   std::string out = utf8 ? DecodeText(line, TTextEncoding::Utf8) : ToAscii7(line);
   for (char& c : out) {
     const auto byte = static_cast<unsigned char>(c);

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -80,6 +79,8 @@ struct TListingText {
 
   explicit TListingText(bool utf8_lines = false) : utf8(utf8_lines) {}
   void AppendLine(std::string_view line);
+  // Appends lines that are encoded already, each followed by CR LF, with their polling points.
+  void AppendEncodedLines(const std::vector<std::string_view>& lines);
   // Ends the line that was appended to bytes from start on: encodes it in place when it holds
   // anything but printable ASCII, then adds CR LF and the polling point.
   void EndLine(std::size_t start);
@@ -127,16 +128,12 @@ class TListOutput {
   void WriteFactLines(unsigned facts, const TListClock& clock, TListingText& text) const;
 
  private:
-  // The entries LIST and NLST show ("." and ".." only with "a"), in name order: names
-  // beginning with "." first ("." then ".."), then the locale's collation (LC_COLLATE),
-  // case-sensitive.
-  struct Selected {
-    std::size_t index;       // of the entry
-    std::size_t begin, end;  // what format wrote for it in scratch
-  };
-  using ScratchFormat = std::function<void(std::size_t index, std::string&)>;
-  // With scratch, format appends each selected entry's text to it, in reading order.
-  std::vector<Selected> SelectedSorted(const ScratchFormat& format, std::string* scratch) const;
+  // The lines of the entries LIST and NLST show ("." and ".." only with "a"), in name order:
+  // names beginning with "." first ("." then ".."), then the locale's collation (LC_COLLATE),
+  // case-sensitive. Each line is encoded for the wire, without its line end; with long_lines
+  // it is the entry's long line, otherwise its name.
+  struct SortedLines;
+  void SortLines(const TListClock* long_lines, bool utf8, SortedLines& out) const;
   std::string_view NameAt(std::size_t index) const;
   EntryView ViewAt(std::size_t index) const;
   // The table's rows as entries, once.

@@ -1,7 +1,9 @@
 // The line formats of directory listings: LIST, NLST and MLSD/MLST fact lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -192,6 +194,57 @@ TEST(ListOutputTest, WireEncodingKeepsLinesWhole) {
   for (const Case& c : cases)
     EXPECT_EQ(EncodeListingLine(c.line, c.utf8), c.expected) << c.line << " utf8=" << c.utf8;
   EXPECT_EQ(ReplySafeName("a\rb\nc"), "a?b?c");
+}
+
+// A listing large enough to be selected, formatted, sorted and written on two threads comes out
+// exactly as each entry's own line, encoded and sorted one by one, with a polling point after
+// lines 1, 11, 21, ...
+TEST(ListOutputTest, LargeListingsMatchTheirLinesOneByOne) {
+  constexpr std::size_t kEntries = 40000;
+  TListOutput listing;
+  std::vector<std::string> names;
+  for (std::size_t index = 0; index < kEntries; ++index) {
+    // Reading order is not name order; a few names need encoding, a few begin with ".".
+    const std::size_t key = (index * 7919) % kEntries;
+    std::string name = (key % 97 == 0 ? "." : "") + std::to_string(key) + "-entry";
+    if (key % 501 == 0) name += "-caf\xC3\xA9";
+    if (key % 777 == 0) name += "\r\nbad\xFF";
+    TListOutputItem& item = listing.Add();
+    item = Item(name, key % 5 == 0 ? kDir : kFile, key, Local(2024, 1 + key % 12, 1 + key % 28));
+    item.NumberBlocks = key % 3;
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  std::map<std::string, const TListOutputItem*> by_name;
+  std::uint64_t blocks = 0;
+  for (const TListOutputItem& item : listing.Items()) {
+    by_name[item.FileName] = &item;
+    blocks += item.NumberBlocks;
+  }
+  for (const bool utf8 : {false, true}) {
+    std::string expected_names;
+    std::string expected_long = "total " + std::to_string(blocks) + "\r\n";
+    for (const std::string& name : names) {
+      expected_names += EncodeListingLine(name, utf8) + "\r\n";
+      expected_long +=
+          EncodeListingLine(FormatLongLine(*by_name.at(name), false, June20()), utf8) + "\r\n";
+    }
+    TListingText name_text(utf8), long_text(utf8);
+    listing.WriteNameLines(June20(), name_text);
+    listing.WriteLongLines(June20(), long_text);
+    EXPECT_TRUE(name_text.bytes == expected_names) << "utf8=" << utf8;
+    EXPECT_TRUE(long_text.bytes == expected_long) << "utf8=" << utf8;
+    EXPECT_EQ(name_text.line_count, kEntries);
+    EXPECT_EQ(long_text.line_count, kEntries + 1);
+    // The points lie just past the ends of lines 1, 11, 21, ...
+    std::vector<std::size_t> line_ends;
+    for (std::size_t at = 0; (at = long_text.bytes.find("\r\n", at)) != std::string::npos;)
+      line_ends.push_back(at += 2);
+    std::vector<std::size_t> expected_points;
+    for (std::size_t line = 0; line < line_ends.size(); line += 10)
+      expected_points.push_back(line_ends[line]);
+    EXPECT_EQ(long_text.poll_offsets, expected_points);
+  }
 }
 
 TEST(ListOutputTest, ClockNowIsToday) {
