@@ -9,19 +9,23 @@ size and then deleted (with a sync, so every run starts alike). Prints the media
 run in MiB/s (curl's own average for the run, 1 MiB = 1,048,576 bytes).
 
 With --compare the same runs go against vsftpd when it is installed (--install-vsftpd tries
-apt-get first), serving the same directory anonymously. With --tls every transfer is protected
-(explicit FTPS: curl --ssl-reqd, PROT P) and vsftpd is given the same certificate and forced
-to TLS for logins and data. In the same run it measures the machine's limits
-(machine_limits.py): sendfile of the payload to a discarding reader over loopback for RETR,
-write(2) of the payload into a new file for STOR, each once before every Corvane run of its
-direction (so both meet the same state of a machine whose speed varies from minute to
-minute), and with --tls the rate one core encrypts AES-256-GCM in 16 KiB blocks (openssl
-speed). Corvane's median is printed as a share of the median limit and its best run as a share
-of the best limit, with the server's CPU seconds per GiB (curl runs on the other core).
+apt-get first), serving the same directory anonymously. With --tls every transfer is
+protected (explicit FTPS: curl --ssl-reqd, PROT P) and vsftpd is given the same certificate
+and forced to TLS for logins and data.
+
+The runs go in rounds: in each, the machine's limit for the direction is measured once
+(machine_limits.py: sendfile of the payload to a discarding reader over loopback for RETR,
+write(2) of the payload into a new file for STOR), then every server runs once, so all meet
+the same states of a machine whose speed varies from minute to minute. With --tls the limit
+is the rate one core encrypts AES-256-GCM in 16 KiB blocks (openssl speed), measured once.
+Each median is printed as a share of the median limit and each best run as a share of the
+best limit, with the CPU seconds per GiB of the server (when one process serves all
+sessions) and of curl: on two cores, the one near its wall time per GiB bounds the rate.
 Not a test: nothing here decides success beyond the byte counts.
 """
 
 import argparse
+import contextlib
 import os
 import shutil
 import signal
@@ -69,67 +73,94 @@ def process_cpu_seconds(pid):
 
 
 class Series:
-    """One direction's runs: curl's speeds, the limit measured just before each run (when
-    limits are measured), and the server's CPU seconds per run (when its process is known)."""
+    """One server's runs in one direction: curl's speeds, the server's CPU seconds per run
+    (when its process is known) and curl's."""
 
     def __init__(self):
-        self.speeds, self.limits, self.cpu = [], [], []
+        self.speeds, self.cpu, self.client_cpu = [], [], []
 
 
-def measure(base_url, data_dir, payload_size, runs, active, limits=None, server_pid=None):
-    """RETR then STOR, runs times each. limits maps a direction to a function that measures
-    the machine's limit once; it runs before every transfer of that direction, so the limit
-    and the server meet the same state of the machine, which varies widely here."""
+def children_cpu_seconds():
+    """User and system CPU seconds of the child processes that have ended (the curl runs)."""
+    times = os.times()
+    return times.children_user + times.children_system
+
+
+class Target:
+    """A server to measure: its name, its base URL, its process id when one process serves
+    every session (its CPU time is then followed), and its runs by direction."""
+
+    def __init__(self, name, base_url, pid=None):
+        self.name, self.base_url, self.pid = name, base_url, pid
+        self.series = {"RETR": Series(), "STOR": Series()}
+
+
+def transfer(target, direction, data_dir, payload_size, active):
+    """One curl run against the target, checked for the full byte count."""
     mode = ["--ftp-port", "-"] if active else []
-    series = {"RETR": Series(), "STOR": Series()}
-    upload = os.path.join(data_dir, "upload", "up.bin")
-    transfers = {
-        "RETR": [*mode, "-o", "/dev/null", "-w", "%{speed_download} %{size_download}",
-                 base_url + "/big.bin"],
-        "STOR": [*mode, "-T", os.path.join(data_dir, "big.bin"),
-                 "-w", "%{speed_upload} %{size_upload}", base_url + "/upload/up.bin"],
-    }
-    for direction, arguments in transfers.items():
-        runs_of = series[direction]
+    if direction == "RETR":
+        arguments = [*mode, "-o", "/dev/null", "-w", "%{speed_download} %{size_download}",
+                     target.base_url + "/big.bin"]
+    else:
+        arguments = [*mode, "-T", os.path.join(data_dir, "big.bin"),
+                     "-w", "%{speed_upload} %{size_upload}", target.base_url + "/upload/up.bin"]
+    runs_of = target.series[direction]
+    cpu_before = process_cpu_seconds(target.pid) if target.pid else 0
+    client_before = children_cpu_seconds()
+    speed, size = curl(arguments)
+    runs_of.client_cpu.append(children_cpu_seconds() - client_before)
+    if target.pid:
+        runs_of.cpu.append(process_cpu_seconds(target.pid) - cpu_before)
+    if size != payload_size:
+        raise RuntimeError("%s moved %d of %d bytes" % (direction, size, payload_size))
+    if direction == "STOR":
+        upload = os.path.join(data_dir, "upload", "up.bin")
+        stored = os.path.getsize(upload)
+        if stored != payload_size:
+            raise RuntimeError("STOR stored %d of %d bytes" % (stored, payload_size))
+        os.remove(upload)
+        os.sync()  # every upload starts with the same clean page cache
+    runs_of.speeds.append(speed)
+
+
+def measure(targets, data_dir, payload_size, runs, active, limits):
+    """RETR then STOR, runs rounds each. In every round the machine's limit for the direction
+    is measured once (when limits has a function for it), then each target runs once: all of
+    them meet the same states of a machine whose speed varies from minute to minute. Returns
+    the limits measured, by direction."""
+    measured = {"RETR": [], "STOR": []}
+    for direction in ("RETR", "STOR"):
         for _ in range(runs):
             if limits and limits.get(direction):
-                runs_of.limits.append(limits[direction]())
-            cpu_before = process_cpu_seconds(server_pid) if server_pid else 0
-            speed, size = curl(arguments)
-            if server_pid:
-                runs_of.cpu.append(process_cpu_seconds(server_pid) - cpu_before)
-            if size != payload_size:
-                raise RuntimeError("%s moved %d of %d bytes" % (direction, size, payload_size))
-            if direction == "STOR":
-                stored = os.path.getsize(upload)
-                if stored != payload_size:
-                    raise RuntimeError("STOR stored %d of %d bytes" % (stored, payload_size))
-                os.remove(upload)
-                os.sync()  # every upload starts with the same clean page cache
-            runs_of.speeds.append(speed)
-    return series
+                measured[direction].append(limits[direction]())
+            for target in targets:
+                transfer(target, direction, data_dir, payload_size, active)
+    return measured
 
 
-def report(server, direction, runs_of, payload_size, limit=None):
-    """The median and best run; against the limit, the median run as a share of the median
-    limit and the best as a share of the best; the server's CPU time per GiB."""
+def report(target, direction, payload_size, limits):
+    """The median and best run; against the limits, the median run as a share of the median
+    limit and the best as a share of the best; the server's and curl's CPU time per GiB
+    (medians), which on two cores tell which of them bounds the rate."""
+    runs_of = target.series[direction]
     speeds = runs_of.speeds
     median = statistics.median(speeds)
-    line = "%-8s %-4s median %8.1f MiB/s  best %8.1f MiB/s" % (server, direction, median,
+    line = "%-8s %-4s median %8.1f MiB/s  best %8.1f MiB/s" % (target.name, direction, median,
                                                                 max(speeds))
-    limits = runs_of.limits or ([limit] if limit else [])
     if limits:
         line += "  %5.1f %% / %5.1f %% of the limit" % (100 * median / statistics.median(limits),
                                                          100 * max(speeds) / max(limits))
+    per_gib = (1024 * MIB) / payload_size
+    line += "  CPU s/GiB:"
     if runs_of.cpu:
-        per_gib = statistics.median(runs_of.cpu) * (1024 * MIB) / payload_size
-        line += "  server CPU %.2f s/GiB" % per_gib
+        line += " server %.2f" % (statistics.median(runs_of.cpu) * per_gib)
+    line += " curl %.2f" % (statistics.median(runs_of.client_cpu) * per_gib)
     print(line + "  runs: " + " ".join("%.1f" % s for s in speeds))
 
 
 def limit_functions(data_dir, tls):
-    """What each direction's limit is measured with; None for both with --tls, where the limit
-    is one core's cipher rate, measured once."""
+    """What each direction's limit is measured with in every round; none with --tls, where the
+    limit is one core's cipher rate, measured once."""
     if tls:
         return None
     payload = os.path.join(data_dir, "big.bin")
@@ -137,28 +168,30 @@ def limit_functions(data_dir, tls):
             "STOR": lambda: machine_limits.write_limit(payload, os.path.join(data_dir, "upload"))}
 
 
-def print_limits(series, tls):
+def print_limits(measured, tls):
+    """Prints the limits; returns them by direction (a list of values each)."""
     if tls:
         core = machine_limits.cipher_limit("aes-256-gcm")
         print("limit    one core encrypts AES-256-GCM (16 KiB blocks): %s"
               % ("%.1f MiB/s" % core if core else "unknown"))
-        return core
+        return {"RETR": [core] if core else [], "STOR": [core] if core else []}
     for direction, text in (("RETR", "sendfile to a discarding reader over loopback"),
                             ("STOR", "write(2) of the bytes into a new file         ")):
-        limits = series[direction].limits
+        values = measured[direction]
         print("limit    %s: %s  median %8.1f MiB/s  best %8.1f MiB/s  runs: %s"
-              % (direction, text, statistics.median(limits), max(limits),
-                 " ".join("%.1f" % value for value in limits)))
-    return None
+              % (direction, text, statistics.median(values), max(values),
+                 " ".join("%.1f" % value for value in values)))
+    return measured
 
 
-def run_corvane(binary, data_dir, payload_size, runs, active, limits):
+@contextlib.contextmanager
+def corvane_server(binary, data_dir):
     os.environ["CORVANE_SERVER"] = binary
     user = ftp_harness.User(USER, PASSWORD, data_dir)
     with ftp_harness.CorvaneServer(users=[user]) as server:
         server.start()
-        url = "ftp://%s:%s@127.0.0.1:%d" % (USER, PASSWORD, server.ftp_port)
-        return measure(url, data_dir, payload_size, runs, active, limits, server.process.pid)
+        yield Target("Corvane", "ftp://%s:%s@127.0.0.1:%d" % (USER, PASSWORD, server.ftp_port),
+                     server.process.pid)
 
 
 def find_vsftpd(install):
@@ -180,7 +213,10 @@ def vsftpd_tls_lines(work_dir):
             "ssl_ciphers=HIGH"]
 
 
-def run_vsftpd(vsftpd, work_dir, data_dir, payload_size, runs, active, tls=False):
+@contextlib.contextmanager
+def vsftpd_server(vsftpd, work_dir, data_dir, tls=False):
+    """vsftpd serving data_dir anonymously; it forks per session, so its CPU time is not
+    followed."""
     empty = os.path.join(work_dir, "vsftpd-empty")
     os.mkdir(empty, 0o755)
     port = ftp_harness.free_port()
@@ -200,8 +236,7 @@ def run_vsftpd(vsftpd, work_dir, data_dir, payload_size, runs, active, tls=False
             if process.poll() is not None or time.monotonic() > deadline:
                 raise RuntimeError("vsftpd did not start")
             time.sleep(0.05)
-        return measure("ftp://anonymous:@127.0.0.1:%d" % port, data_dir, payload_size, runs,
-                       active)  # vsftpd forks per session: its CPU time is not followed
+        yield Target("vsftpd", "ftp://anonymous:@127.0.0.1:%d" % port)
     finally:
         process.send_signal(signal.SIGTERM)
         try:
@@ -242,22 +277,21 @@ def main():
         print("payload %d MiB, %d runs per direction, %s mode, %s, curl over 127.0.0.1"
               % (args.size_mib, args.runs, "active" if args.active else "passive",
                  "FTPS (PROT P)" if args.tls else "plain FTP"))
-        series = run_corvane(binary, data_dir, payload_size, args.runs, args.active,
-                             limit_functions(data_dir, args.tls))
-        core = print_limits(series, args.tls)
-        for direction in ("RETR", "STOR"):
-            report("Corvane", direction, series[direction], payload_size, core)
-
-        if args.compare:
-            vsftpd = find_vsftpd(args.install_vsftpd)
-            if not vsftpd:
-                print("vsftpd        not installed; no comparison")
-            else:
-                theirs = run_vsftpd(vsftpd, work_dir, data_dir, payload_size, args.runs,
-                                    args.active, args.tls)
-                for direction in ("RETR", "STOR"):
-                    limit = core or max(series[direction].limits)
-                    report("vsftpd", direction, theirs[direction], payload_size, limit)
+        with contextlib.ExitStack() as servers:
+            targets = [servers.enter_context(corvane_server(binary, data_dir))]
+            if args.compare:
+                vsftpd = find_vsftpd(args.install_vsftpd)
+                if vsftpd:
+                    targets.append(servers.enter_context(
+                        vsftpd_server(vsftpd, work_dir, data_dir, args.tls)))
+                else:
+                    print("vsftpd        not installed; no comparison")
+            measured = measure(targets, data_dir, payload_size, args.runs, args.active,
+                               limit_functions(data_dir, args.tls))
+        limits = print_limits(measured, args.tls)
+        for target in targets:
+            for direction in ("RETR", "STOR"):
+                report(target, direction, payload_size, limits[direction])
     finally:
         shutil.rmtree(work_dir, ignore_errors=True)
 
