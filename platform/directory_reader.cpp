@@ -11,9 +11,8 @@
 #include <optional>
 #include <stdexcept>
 #include <string_view>
-#include <system_error>
-#include <thread>
 
+#include "platform/helper_thread.h"
 #include "platform/system_error.h"
 
 namespace corvane {
@@ -130,11 +129,7 @@ DirectoryEntries DirectoryReader::ReadAll(bool names_only) {
       }
     }
   };
-  std::optional<std::thread> helper;
-  const auto close_queue = [&] {
-    queue.Close();
-    if (helper) helper->join();
-  };
+  std::optional<HelperThread> helper;
   Batch batch;
   try {
     while (const dirent* record = ::readdir(dir_.get())) {
@@ -146,22 +141,20 @@ DirectoryEntries DirectoryReader::ReadAll(bool names_only) {
       if (names_only || batch.read.entries.size() < kBatchEntries) continue;
       queue.Push(std::move(batch));
       batch = {};
-      if (!helper) {
-        try {
-          helper.emplace(examine);
-        } catch (const std::system_error&) {
-        }
-      }
+      if (!helper) helper.emplace(examine);
     }
     if (names_only) return std::move(batch.read);
     queue.Push(std::move(batch));
     queue.Close();
     examine();
   } catch (...) {
-    close_queue();
+    // The helper ends once the queue is closed and every batch taken; what it threw is
+    // dropped for what this thread throws.
+    queue.Close();
+    helper.reset();
     throw;
   }
-  close_queue();
+  if (helper) helper->Join();
   // One list in reading order; entries that could not be examined (gone since they were
   // read, say) are left out.
   DirectoryEntries read;

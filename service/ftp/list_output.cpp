@@ -7,9 +7,8 @@
 #include <ctime>
 #include <optional>
 #include <string_view>
-#include <system_error>
-#include <thread>
 
+#include "platform/helper_thread.h"
 #include "service/ftp/ftp_context.h"
 #include "service/ftp/text_encoding.h"
 
@@ -143,34 +142,13 @@ constexpr std::size_t kParallelMinimum = 16384;
 // Sorts the two halves at once, one on a second thread, then merges them.
 template <class Record, class Less>
 void SortOnTwoThreads(std::vector<Record>& records, Less less) {
-  const auto middle = records.begin() + static_cast<std::ptrdiff_t>(records.size() / 2);
-  std::optional<std::thread> helper;
-  if (records.size() >= kParallelMinimum) {
-    try {
-      helper.emplace([&] { std::sort(middle, records.end(), less); });
-    } catch (const std::system_error&) {
-    }
-  }
-  if (!helper) return std::sort(records.begin(), records.end(), less);
-  std::sort(records.begin(), middle, less);
-  helper->join();
-  std::inplace_merge(records.begin(), middle, records.end(), less);
-}
-
-// Runs work(worker, begin, end) over [0, count): a large count is split between this thread
-// (worker 0, the first half) and a second one (worker 1); a small one is all worker 0's.
-template <class Work>
-void RunOnTwoThreads(std::size_t count, Work work) {
-  const std::size_t half = count / 2;
-  std::optional<std::thread> helper;
-  if (count >= kParallelMinimum) {
-    try {
-      helper.emplace([&] { work(1, half, count); });
-    } catch (const std::system_error&) {
-    }
-  }
-  work(0, 0, helper ? half : count);
-  if (helper) helper->join();
+  const auto at = [&](std::size_t index) {
+    return records.begin() + static_cast<std::ptrdiff_t>(index);
+  };
+  const bool split = RunOnTwoThreads(
+      records.size(), kParallelMinimum,
+      [&](int, std::size_t begin, std::size_t end) { std::sort(at(begin), at(end), less); });
+  if (split) std::inplace_merge(records.begin(), at(records.size() / 2), records.end(), less);
 }
 
 bool IsPrintable(std::string_view text) {
@@ -371,7 +349,7 @@ void TListOutput::SortLines(const TListClock* long_lines, bool utf8, SortedLines
   std::uint64_t blocks[2] = {0, 0};
   // Selects and formats a range of entries in reading order, encoding each line while it is
   // at hand; the two halves of a large listing are done at once.
-  RunOnTwoThreads(Count(), [&](int worker, std::size_t begin, std::size_t end) {
+  RunOnTwoThreads(Count(), kParallelMinimum, [&](int worker, std::size_t begin, std::size_t end) {
     std::string& scratch = out.scratch[worker];
     std::vector<Line>& lines = part[worker];
     lines.reserve(end - begin);
@@ -579,7 +557,7 @@ void TListingText::AppendEncodedLines(const std::vector<std::string_view>& lines
   }
   line_count += lines.size();
   bytes.resize(end);
-  RunOnTwoThreads(lines.size(), [&](int, std::size_t begin, std::size_t stop) {
+  RunOnTwoThreads(lines.size(), kParallelMinimum, [&](int, std::size_t begin, std::size_t stop) {
     for (std::size_t index = begin; index < stop; ++index) {
       char* out = bytes.data() + offsets[index];
       std::memcpy(out, lines[index].data(), lines[index].size());

@@ -23,6 +23,8 @@ constexpr int kFinishTimeoutMs = 1000;
 // full records (a loopback packet's worth) rather than one per record, while the peer still
 // gets data often enough to decrypt in step (larger batches measured slower).
 constexpr std::size_t kGatherSize = 64 * 1024;
+// Room for a full batch and the records that top it, reserved before the library writes.
+constexpr std::size_t kGatherRoom = kGatherSize + 32 * 1024;
 
 // The transport under a session: the socket's descriptor, whether its peer ended the stream,
 // and the records gathered for one large send. send() uses MSG_NOSIGNAL, so a vanished peer is
@@ -53,7 +55,10 @@ struct Transport {
 // Turns gathering on for the time it lives; a failed send leaves nothing behind for the next.
 class Gathering {
  public:
-  explicit Gathering(Transport& transport) : transport_(transport) { transport_.gather = true; }
+  explicit Gathering(Transport& transport) : transport_(transport) {
+    transport_.gathered.reserve(kGatherRoom);
+    transport_.gather = true;
+  }
   ~Gathering() {
     transport_.gather = false;
     transport_.gathered.clear();
@@ -74,8 +79,13 @@ int TransportWrite(BIO* bio, const char* data, std::size_t size, std::size_t* wr
       if (errno == EAGAIN || errno == EWOULDBLOCK) BIO_set_retry_write(bio);
       return 0;
     }
-    if (transport->gathered.capacity() == 0) transport->gathered.reserve(kGatherSize + 32768);
-    transport->gathered.insert(transport->gathered.end(), data, data + size);
+    try {
+      transport->gathered.insert(transport->gathered.end(), data, data + size);
+    } catch (...) {
+      // No exception may unwind through the library's C frames: a failed write instead.
+      errno = ENOMEM;
+      return 0;
+    }
     *written = size;
     return 1;
   }
