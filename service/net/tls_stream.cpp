@@ -275,6 +275,9 @@ void TlsStream::SendAll(const void* data, std::size_t size) {
     if (error != SSL_ERROR_WANT_WRITE && error != SSL_ERROR_WANT_READ)
       throw SocketError("Could not write to the TLS stream: " +
                         ErrorText(saved_errno, "the connection ended"));
+    // Before waiting for the peer, it gets every record gathered so far: it may need them to
+    // answer.
+    if (gathering && error == SSL_ERROR_WANT_READ) SendGathered();
     // The same buffer is handed to SSL_write_ex again after the wait, as the library requires.
     socket_.WaitForProgress(error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN);
   }

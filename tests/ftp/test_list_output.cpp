@@ -221,6 +221,20 @@ TEST(ListOutputTest, LargeListingsMatchTheirLinesOneByOne) {
     by_name[item.FileName] = &item;
     blocks += item.NumberBlocks;
   }
+  // The same entries as the compact table a directory listing fills.
+  TListOutput table_listing;
+  TListTable table;
+  table.OwnerName = table.GroupName = "ftp";
+  for (const TListOutputItem& item : listing.Items()) {
+    TListTableRow& row = table.Rows.emplace_back();
+    row.NameOffset = static_cast<std::uint32_t>(table.Names.size());
+    row.NameSize = static_cast<std::uint32_t>(item.FileName.size());
+    table.Names += item.FileName + '\0';
+    row.Directory = item.ItemType == kDir;
+    row.Size = item.Size;
+    row.ModifiedDate = item.ModifiedDate;
+  }
+  table_listing.SetTable(std::move(table));
   for (const bool utf8 : {false, true}) {
     std::string expected_names;
     std::string expected_long = "total " + std::to_string(blocks) + "\r\n";
@@ -234,6 +248,14 @@ TEST(ListOutputTest, LargeListingsMatchTheirLinesOneByOne) {
     listing.WriteLongLines(June20(), long_text);
     EXPECT_TRUE(name_text.bytes == expected_names) << "utf8=" << utf8;
     EXPECT_TRUE(long_text.bytes == expected_long) << "utf8=" << utf8;
+    TListingText table_names(utf8), table_long(utf8);
+    table_listing.WriteNameLines(June20(), table_names);
+    table_listing.WriteLongLines(June20(), table_long);
+    EXPECT_TRUE(table_names.bytes == expected_names) << "table, utf8=" << utf8;
+    // Table rows carry no block counts: only the total line differs.
+    EXPECT_TRUE(table_long.bytes.substr(table_long.bytes.find('\n')) ==
+                long_text.bytes.substr(long_text.bytes.find('\n')))
+        << "table, utf8=" << utf8;
     EXPECT_EQ(name_text.line_count, kEntries);
     EXPECT_EQ(long_text.line_count, kEntries + 1);
     // The points lie just past the ends of lines 1, 11, 21, ...
