@@ -102,10 +102,14 @@ std::string_view RowPermissions(const TListTableRow& row) {
   return kRowPermissions[(row.Writable ? 2 : 0) + (row.Executable ? 1 : 0)];
 }
 
+std::string_view RowName(const TListTable& table, const TListTableRow& row) {
+  return std::string_view(table.Names).substr(row.NameOffset, row.NameSize);
+}
+
 EntryView ViewOf(const TListTable& table, const TListTableRow& row) {
   const std::string_view permissions = RowPermissions(row);
   EntryView view;
-  view.name = std::string_view(table.Names).substr(row.NameOffset, row.NameSize);
+  view.name = RowName(table, row);
   view.type = row.Directory ? TDirItemType::ditDirectory : TDirItemType::ditFile;
   view.size = row.Size;
   view.modified = row.ModifiedDate;
@@ -374,7 +378,7 @@ void TListOutput::SortLines(const TListClock* long_lines, bool utf8, SortedLines
       } else {
         scratch += EncodeListingLine(std::string(name), utf8);
       }
-      line.size = (line.base ? name.size() + line.offset : scratch.size()) - line.offset;
+      line.size = line.base ? name.size() : scratch.size() - line.offset;
       lines.push_back(line);
     }
   });
@@ -449,9 +453,7 @@ void TListOutput::SortLines(const TListClock* long_lines, bool utf8, SortedLines
 }
 
 std::string_view TListOutput::NameAt(std::size_t index) const {
-  if (!items_.empty()) return items_[index].FileName;
-  const TListTableRow& row = table_.Rows[index];
-  return std::string_view(table_.Names).substr(row.NameOffset, row.NameSize);
+  return items_.empty() ? RowName(table_, table_.Rows[index]) : items_[index].FileName;
 }
 
 void TListOutput::SetTable(TListTable table) {

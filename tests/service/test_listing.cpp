@@ -174,7 +174,7 @@ TEST_F(ListingHandlerTest, LargeDirectoryListsEveryEntryOnce) {
   }
   std::map<std::string, TListOutputItem> items = List("/big/");
   ASSERT_EQ(items.size(), kEntries + 2);
-  for (std::size_t index = 0; index < kEntries; index += 7) {
+  for (std::size_t index = 0; index < kEntries; index += 3) {
     const std::string name = "f" + std::to_string(index) + (index % 7 == 0 ? ".exe" : "");
     const TListOutputItem& item = items.at(name);
     EXPECT_EQ(item.ItemType, index % 1000 == 0 ? TDirItemType::ditDirectory : TDirItemType::ditFile)
@@ -182,7 +182,7 @@ TEST_F(ListingHandlerTest, LargeDirectoryListsEveryEntryOnce) {
     if (index % 1000 != 0) {
       EXPECT_EQ(item.Size, index % 13) << name;
     }
-    EXPECT_EQ(item.OwnerPermissions, "rwx") << name;
+    EXPECT_EQ(item.OwnerPermissions, index % 7 == 0 ? "rwx" : "rw-") << name;
   }
 
   TListOutput listing;
